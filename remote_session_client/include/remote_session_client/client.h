@@ -1,0 +1,72 @@
+// RemoteSessionClient: one blocking TCP connection to a session gateway, the
+// sequence counter of its requests, its transcript and its session state.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "remote_session_client/client_error.h"
+#include "remote_session_client/config.h"
+#include "remote_session_client/records.h"
+#include "remote_session_client/request.h"
+#include "remote_session_client/response.h"
+#include "remote_session_client/socket.h"
+#include "remote_session_client/transcript.h"
+
+namespace remote_session_client {
+
+template <typename T>
+using ClientResult = std::expected<T, RemoteSessionClientError>;
+
+class RemoteSessionClient {
+ public:
+  RemoteSessionClient(RemoteSessionClient&&) noexcept = default;
+  RemoteSessionClient& operator=(RemoteSessionClient&&) noexcept = default;
+  RemoteSessionClient(const RemoteSessionClient&) = delete;
+  RemoteSessionClient& operator=(const RemoteSessionClient&) = delete;
+  // Destroying the client closes the socket and sends nothing.
+  ~RemoteSessionClient() = default;
+
+  // One exchange: next seq, Request event, encode, one frame out, one frame
+  // in, decode, Response event. No retry, no reconnection.
+  ClientResult<DecodedResponse> transact(RequestKind request);
+
+  // Operations. Each is one transact and the response-acceptance rule.
+  ClientResult<std::vector<AuthMethodInfo>> auth_methods();
+  ClientResult<std::vector<AuthMethodInfo>> list_auth_methods() { return auth_methods(); }
+  ClientResult<SessionStarted> login(AuthMode mode);
+  ClientResult<SessionInfoSummary> session_info();
+  ClientResult<std::string> system_motd();
+  ClientResult<std::vector<CapInfo>> list_capset();
+  ClientResult<CapInfo> get_capset_entry(std::string name, std::uint64_t expected_interface_id);
+  ClientResult<void> logout();
+
+  const ClientConfig& config() const { return config_; }
+  const Transcript& transcript() const { return transcript_; }
+  const std::optional<SessionStarted>& current_session() const { return current_session_; }
+  bool logged_out() const { return logged_out_; }
+  std::uint32_t next_seq() const { return next_seq_; }
+  int fd() const { return stream_.fd(); }
+
+ private:
+  friend std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
+  RemoteSessionClient(ClientConfig config, Transcript transcript, Socket stream);
+
+  ClientConfig config_;
+  Transcript transcript_;
+  std::optional<SessionStarted> current_session_;
+  Socket stream_;
+  std::uint32_t next_seq_ = 1;
+  bool logged_out_ = false;
+};
+
+// Resolves, connects (every address in turn, each bounded by io_timeout),
+// retries every connect_retry_interval until connect_deadline has passed, then
+// sets the socket's read and write time-outs. Only ever fails with
+// ConnectTimeout, which carries the last attempt's error text.
+std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
+
+}  // namespace remote_session_client

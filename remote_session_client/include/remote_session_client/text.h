@@ -1,0 +1,33 @@
+// Text helpers shared by the codec, the client's error texts and the Python
+// reprs.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "remote_session_client/bytes.h"
+#include "remote_session_client/protocol_error.h"
+
+namespace remote_session_client {
+
+// Checks that `bytes` is well-formed UTF-8. On failure reports where, by the
+// maximal-subpart rule (so FF FE gives valid_up_to 0, error_len 1).
+std::expected<void, Utf8Error> validate_utf8(ByteView bytes);
+
+// The quoted form of a UTF-8 string: in double quotes, with \" \\ \0 \t \r \n,
+// and \u{hex} for controls, format characters, surrogates, private-use and
+// unassigned code points, line and paragraph separators, spaces other than
+// U+0020, and grapheme extenders. Everything else, ' included, is unchanged.
+// The input must be valid UTF-8.
+std::string quoted(std::string_view utf8);
+
+// Lower-case hexadecimal, two digits per byte, no separators.
+std::string hex_lower(ByteView bytes);
+
+// "0x" and exactly 16 lower-case hexadecimal digits: 0x0000000000001234.
+std::string hex_u64_padded(std::uint64_t value);
+
+}  // namespace remote_session_client
