@@ -1,0 +1,76 @@
+"""python -m orvik_gateway_sim: serve the simulated gateway until interrupted."""
+
+from __future__ import annotations
+
+import argparse
+import logging
+import signal
+import sys
+import threading
+from typing import Dict, List, Optional, Tuple
+
+from .policy import AUTH_METHODS, DEFAULT_MOTD, Gateway
+
+
+def _account(text: str) -> Tuple[str, str]:
+    name, colon, password = text.partition(":")
+    if not name or not colon:
+        raise argparse.ArgumentTypeError("expected NAME:PASSWORD")
+    return name, password
+
+
+def _arguments(argv: Optional[List[str]]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(prog="python -m orvik_gateway_sim", description=__doc__)
+    parser.add_argument("--host", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=2327, help="0 picks a free port")
+    parser.add_argument("--motd", default=DEFAULT_MOTD, help="the system message of the day")
+    parser.add_argument(
+        "--account", type=_account, action="append", metavar="NAME:PASSWORD",
+        help="a password account (repeatable); without any: operator:orvik",
+    )
+    parser.add_argument(
+        "--disable-method", action="append", default=[], metavar="KIND",
+        choices=[m.kind for m in AUTH_METHODS], help="advertise an authentication method as disabled",
+    )
+    parser.add_argument(
+        "--scripted", action="store_true",
+        help="take scripted answers as JSON lines on stdin (the pytest fixture's channel); stop at end of input",
+    )
+    return parser.parse_args(argv)
+
+
+def _interrupt(signum: int, frame: object) -> None:
+    raise KeyboardInterrupt
+
+
+def main(argv: Optional[List[str]] = None) -> int:
+    args = _arguments(argv)
+    logging.basicConfig(stream=sys.stderr, level=logging.INFO, format="%(asctime)s %(message)s")
+    from .scripting import ScriptBook  # pycapnp is needed from here on
+    from .server import GatewayServer
+
+    accounts: Optional[Dict[str, str]] = dict(args.account) if args.account else None
+    gateway = Gateway(motd=args.motd, accounts=accounts, disabled=args.disable_method)
+    book = ScriptBook() if args.scripted else None
+    server = GatewayServer(args.host, args.port, gateway, book)
+    # The one line on stdout before any control answer: a parent reads the real port here.
+    print(f"orvik gateway simulator listening on {server.address_text}", flush=True)
+    signal.signal(signal.SIGTERM, _interrupt)
+    try:
+        if book is None:
+            server.serve_forever()
+        else:
+            from . import control
+
+            threading.Thread(target=server.serve_forever, daemon=True).start()
+            control.serve(book, sys.stdin, sys.stdout)
+            server.shutdown()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,81 @@
+"""Listening for clients: one thread per connection, one log line per exchange.
+
+A connection lives until the client closes it, sends a bad frame (zero
+length, above the frame limit, cut short) or a payload that is no
+RemoteGatewayRequest, or a script closes it. None of these reaches beyond
+its own connection.
+"""
+
+from __future__ import annotations
+
+import logging
+import socket
+import socketserver
+from typing import Any, Optional, Tuple
+
+from . import labels, wire
+from .policy import Conversation, Gateway
+from .scripting import ScriptBook
+
+log = logging.getLogger("orvik_gateway_sim")
+
+
+def _peer_text(address: Tuple[Any, ...]) -> str:
+    return f"{address[0]}:{address[1]}"
+
+
+class GatewayServer(socketserver.ThreadingTCPServer):
+    daemon_threads = True  # an idle client must not keep the simulator from exiting
+    allow_reuse_address = True
+    block_on_close = False
+
+    def __init__(self, host: str, port: int, gateway: Gateway, book: Optional[ScriptBook] = None) -> None:
+        self.address_family = socket.AF_INET6 if ":" in host else socket.AF_INET
+        self.gateway = gateway
+        self.book = book
+        super().__init__((host, port), _ConnectionHandler)
+
+    @property
+    def address_text(self) -> str:
+        return _peer_text(self.server_address)
+
+    def reply_to(self, conversation: Conversation, request: wire.Request) -> wire.Reply:
+        script = self.book.next_for(request) if self.book is not None else None
+        if script is not None:
+            return script.reply(request)
+        arm, value = conversation.answer(request)
+        data = wire.frame(wire.response_message(arm, value, seq=request.seq))
+        return wire.Reply(data, kind=labels.answer_label(arm, value))
+
+
+class _ConnectionHandler(socketserver.StreamRequestHandler):
+    server: GatewayServer
+
+    def handle(self) -> None:
+        peer = _peer_text(self.client_address)
+        conversation = self.server.gateway.conversation()
+        try:
+            while self._exchange(peer, conversation):
+                pass
+        except OSError as exc:  # reset by the peer, or a send into a closed socket
+            log.info("%s closed: %s", peer, exc)
+
+    def _exchange(self, peer: str, conversation: Conversation) -> bool:
+        """Serve one request; False when the connection is done."""
+        try:
+            payload = wire.read_frame(self.rfile)
+        except wire.FrameError as exc:
+            log.info("%s closed: %s", peer, exc)
+            return False
+        if payload is None:
+            return False
+        try:
+            request = wire.decode_request(payload)
+        except wire.RequestError as exc:
+            log.info("%s closed: request did not decode: %s", peer, exc)
+            return False
+        reply = self.server.reply_to(conversation, request)
+        log.info("%s seq=%d %s -> %s", peer, request.seq, labels.request_label(request), reply.kind)
+        if reply.data:
+            self.wfile.write(reply.data)
+        return not reply.close
