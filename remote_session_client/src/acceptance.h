@@ -1,0 +1,34 @@
+// The response-acceptance rule every operation applies to what transact
+// returned: the expected kind is the result, a gateway error is recorded as
+// Denied and becomes Remote, anything else is an UnexpectedResponse naming
+// what arrived and what was asked.
+#pragma once
+
+#include <string>
+#include <utility>
+
+#include "remote_session_client/client.h"
+
+namespace remote_session_client {
+
+template <typename Expected>
+ClientResult<Expected> accept_response(ClientResult<DecodedResponse> exchanged, Transcript& transcript,
+                                       const std::string& request_label) {
+  using E = RemoteSessionClientError;
+  if (!exchanged) return std::unexpected(std::move(exchanged.error()));
+  if (auto* expected = std::get_if<Expected>(&exchanged->kind)) return std::move(*expected);
+  if (auto* denied = std::get_if<response::Error>(&exchanged->kind)) {
+    transcript.record(event::Denied{denied->info.code, denied->info.message, exchanged->seq});
+    return std::unexpected(E{E::Remote{std::move(denied->info.code), std::move(denied->info.message)}});
+  }
+  return std::unexpected(
+      E{E::UnexpectedResponse{std::string(kind_name(exchanged->kind)), request_label}});
+}
+
+// Whether a failure is the gateway's refusal rather than a transport, codec
+// or unexpected-kind failure.
+inline bool is_denial(const RemoteSessionClientError& error) {
+  return std::holds_alternative<RemoteSessionClientError::Remote>(error.value);
+}
+
+}  // namespace remote_session_client

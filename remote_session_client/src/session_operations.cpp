@@ -1,0 +1,72 @@
+// session_info, system_motd, list_capset, get_capset_entry and logout.
+#include "acceptance.h"
+#include "remote_session_client/protocol.h"
+
+namespace remote_session_client {
+
+namespace {
+
+template <typename Expected>
+ClientResult<Expected> exchange(RemoteSessionClient& client, Transcript& transcript, RequestKind request) {
+  const std::string request_label = label(request);
+  return accept_response<Expected>(client.transact(std::move(request)), transcript, request_label);
+}
+
+}  // namespace
+
+ClientResult<SessionInfoSummary> RemoteSessionClient::session_info() {
+  auto accepted = exchange<response::SessionInfo>(*this, transcript_, request::SessionInfo{});
+  if (!accepted) return std::unexpected(std::move(accepted.error()));
+  const SessionInfoSummary& summary = accepted->summary;
+  // The session id and the expiry stay out of the transcript.
+  transcript_.record(event::SessionInfo{summary.profile, principal_label(summary), summary.auth_strength});
+  return std::move(accepted->summary);
+}
+
+ClientResult<std::string> RemoteSessionClient::system_motd() {
+  auto accepted = exchange<response::SystemMotd>(*this, transcript_, request::SystemMotd{});
+  if (!accepted) return std::unexpected(std::move(accepted.error()));
+  transcript_.record(event::SystemMotd{accepted->text});
+  return std::move(accepted->text);
+}
+
+ClientResult<std::vector<CapInfo>> RemoteSessionClient::list_capset() {
+  auto accepted = exchange<response::CapsetList>(*this, transcript_, request::CapsetList{});
+  if (!accepted) return std::unexpected(std::move(accepted.error()));
+  event::CapsetList recorded;
+  recorded.count = accepted->entries.size();
+  for (const CapInfo& entry : accepted->entries) {
+    recorded.entries.push_back(entry.name + ":" + hex_u64_padded(entry.interface_id));
+  }
+  transcript_.record(std::move(recorded));
+  return std::move(accepted->entries);
+}
+
+ClientResult<CapInfo> RemoteSessionClient::get_capset_entry(std::string name,
+                                                            std::uint64_t expected_interface_id) {
+  // The gateway enforces the expected id; the granted entry is returned as
+  // it came, even if it names another id.
+  auto accepted = exchange<response::CapGranted>(
+      *this, transcript_, request::CapsetGet{std::move(name), expected_interface_id});
+  if (!accepted) return std::unexpected(std::move(accepted.error()));
+  transcript_.record(event::CapGranted{accepted->entry.name, accepted->entry.interface_id});
+  return std::move(accepted->entry);
+}
+
+ClientResult<void> RemoteSessionClient::logout() {
+  using E = RemoteSessionClientError;
+  RequestKind request = request::Logout{};
+  const std::string request_label = label(request);
+  auto accepted = accept_response<response::LoggedOut>(transact(std::move(request)), transcript_,
+                                                       request_label);
+  if (!accepted) return std::unexpected(std::move(accepted.error()));
+  if (!accepted->value) {
+    // The gateway kept the session: not a logout, and not a refusal either.
+    return std::unexpected(E{E::UnexpectedResponse{"loggedOut(false)", request_label}});
+  }
+  logged_out_ = true;
+  current_session_.reset();
+  return {};
+}
+
+}  // namespace remote_session_client

@@ -1,0 +1,27 @@
+#include "remote_session_client/client.h"
+#include "remote_session_client/protocol.h"
+
+namespace remote_session_client {
+
+ClientResult<DecodedResponse> RemoteSessionClient::transact(RequestKind request) {
+  using E = RemoteSessionClientError;
+  // The number is spent even if a later step fails; unsigned arithmetic
+  // wraps 4294967295 to 0.
+  const std::uint32_t seq = next_seq_++;
+  transcript_.record(event::Request{label(request), seq});
+
+  auto message = encode_request(seq, request);
+  if (!message) return std::unexpected(E{E::Protocol{std::move(message.error())}});
+  if (auto written = write_frame(stream_.fd(), *message); !written) {
+    return std::unexpected(E{E::Frame{std::move(written.error())}});
+  }
+  auto frame = read_frame(stream_.fd(), config_.max_frame_len);
+  if (!frame) return std::unexpected(E{E::Frame{std::move(frame.error())}});
+  auto response = decode_response(seq, *frame);
+  if (!response) return std::unexpected(E{E::Protocol{std::move(response.error())}});
+
+  transcript_.record(event::Response{std::string(kind_name(response->kind)), response->seq});
+  return std::move(*response);
+}
+
+}  // namespace remote_session_client
