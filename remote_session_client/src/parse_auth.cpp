@@ -1,0 +1,110 @@
+// Authentication answers: the advertised methods, the session a login
+// started (and the session metadata shared with the sessionInfo answer), the
+// gateway's error answer, and the names of the enumerations they carry.
+#include <array>
+
+#include "parse_internal.h"
+#include "remote_session_client/text.h"
+
+namespace remote_session_client {
+
+namespace {
+
+constexpr std::string_view kUnknown = "unknown";
+
+template <std::size_t N>
+std::string_view name_in(const std::array<std::string_view, N>& table, std::uint16_t value) {
+  return value < N ? table[value] : kUnknown;
+}
+
+constexpr std::array<std::string_view, 9> kAuthMethodKinds = {
+    "password", "publicKey", "oidcDeviceCode", "oidcAuthorizationCodePkce", "passkey",
+    "mtlsClientCert", "guest", "anonymous", "serviceCredential"};
+
+constexpr std::array<std::string_view, 6> kPrincipalKinds = {
+    "human", "operator", "service", "guest", "anonymous", "pseudonymous"};
+
+constexpr std::array<std::string_view, 6> kAuthStrengths = {
+    "none", "localPresence", "password", "hardwareKey", "multiParty", "publicKey"};
+
+constexpr std::array<std::string_view, 9> kRemoteErrorCodes = {
+    "badRequest", "disabledAuthMethod", "authenticationDenied", "unauthenticated", "unknownCap",
+    "interfaceMismatch", "staleSession", "methodDenied", "serviceUnavailable"};
+
+std::expected<AuthMethodInfo, ProtocolError> parse_auth_method(
+    orvik_capnp::RemoteAuthMethod::Reader method) {
+  AuthMethodInfo info;
+  info.kind = auth_method_kind_name(static_cast<std::uint16_t>(method.getKind()));
+  if (auto error = assign_text(info.label, method.getLabel())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text_list(info.profile_hints, method.getProfileHints())) {
+    return std::unexpected(std::move(*error));
+  }
+  info.interactive = method.getInteractive();
+  info.enabled = method.getEnabled();
+  return info;
+}
+
+}  // namespace
+
+std::string_view auth_method_kind_name(std::uint16_t value) {
+  return name_in(kAuthMethodKinds, value);
+}
+std::string_view principal_kind_name(std::uint16_t value) {
+  return name_in(kPrincipalKinds, value);
+}
+std::string_view auth_strength_name(std::uint16_t value) {
+  return name_in(kAuthStrengths, value);
+}
+std::string_view remote_error_code_name(std::uint16_t value) {
+  return name_in(kRemoteErrorCodes, value);
+}
+
+std::expected<std::vector<AuthMethodInfo>, ProtocolError> parse_auth_methods(
+    capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list) {
+  std::vector<AuthMethodInfo> out;
+  if (list.size() == 0) return out;
+  out.reserve(list.size());
+  for (auto element : list) {
+    auto method = parse_auth_method(element);
+    if (!method) return std::unexpected(std::move(method.error()));
+    out.push_back(std::move(*method));
+  }
+  return out;
+}
+
+std::expected<SessionInfoSummary, ProtocolError> parse_session_info(
+    orvik_capnp::SessionInfo::Reader info) {
+  SessionInfoSummary summary;
+  const auto principal = info.getPrincipal();
+  if (auto error = assign_text(summary.profile, info.getProfile())) {
+    return std::unexpected(std::move(*error));
+  }
+  summary.principal_kind = principal_kind_name(static_cast<std::uint16_t>(principal.getKind()));
+  if (auto error = assign_text(summary.principal_display_name, principal.getDisplayName())) {
+    return std::unexpected(std::move(*error));
+  }
+  summary.auth_strength = auth_strength_name(static_cast<std::uint16_t>(info.getAuthStrength()));
+  const auto session_id = info.getSessionId();
+  summary.session_id_hex = hex_lower(ByteView(session_id.begin(), session_id.size()));
+  summary.expires_at_ms = info.getExpiresAtMs();
+  return summary;
+}
+
+std::expected<SessionStarted, ProtocolError> parse_session_started(
+    orvik_capnp::RemoteSessionSummary::Reader summary) {
+  auto session = parse_session_info(summary.getSession());
+  if (!session) return std::unexpected(std::move(session.error()));
+  return SessionStarted{std::move(*session), summary.getSummaryValue()};
+}
+
+std::expected<RemoteErrorInfo, ProtocolError> parse_remote_error(
+    orvik_capnp::RemoteError::Reader error) {
+  RemoteErrorInfo info;
+  info.code = remote_error_code_name(static_cast<std::uint16_t>(error.getCode()));
+  if (auto failure = assign_text(info.message, error.getMessage())) {
+    return std::unexpected(std::move(*failure));
+  }
+  return info;
+}
+
+}  // namespace remote_session_client

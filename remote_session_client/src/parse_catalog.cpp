@@ -1,0 +1,120 @@
+// The service catalogue, the launcher catalogue and a launch status. Every
+// list is sized once from its wire element count; a failure at any depth
+// discards everything built so far.
+#include "parse_internal.h"
+
+namespace remote_session_client {
+
+namespace {
+
+std::expected<ServiceCatalogEntry, ProtocolError> parse_service_entry(
+    orvik_capnp::RemoteServiceCatalogEntry::Reader wire) {
+  ServiceCatalogEntry entry;
+  if (auto error = assign_text(entry.text0, wire.getText0())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(entry.text1, wire.getText1())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(entry.text2, wire.getText2())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(entry.text3, wire.getText3())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(entry.text4, wire.getText4())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(entry.text5, wire.getText5())) return std::unexpected(std::move(*error));
+  entry.value = wire.getValue();
+  if (auto error = assign_text_list(entry.text_list0, wire.getTextList0())) {
+    return std::unexpected(std::move(*error));
+  }
+  if (auto error = assign_text_list(entry.text_list1, wire.getTextList1())) {
+    return std::unexpected(std::move(*error));
+  }
+  return entry;
+}
+
+std::expected<LaunchGrantRequirement, ProtocolError> parse_grant_requirement(
+    orvik_capnp::RemoteLaunchGrantRequirement::Reader wire) {
+  LaunchGrantRequirement grant;
+  if (auto error = assign_text(grant.text0, wire.getText0())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(grant.text1, wire.getText1())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(grant.text2, wire.getText2())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(grant.text3, wire.getText3())) return std::unexpected(std::move(*error));
+  grant.value = wire.getValue();
+  grant.flag = wire.getFlag();
+  return grant;
+}
+
+std::expected<std::vector<LaunchGrantRequirement>, ProtocolError> parse_grant_requirements(
+    capnp::List<orvik_capnp::RemoteLaunchGrantRequirement>::Reader list) {
+  std::vector<LaunchGrantRequirement> out;
+  if (list.size() == 0) return out;
+  out.reserve(list.size());
+  for (auto element : list) {
+    auto grant = parse_grant_requirement(element);
+    if (!grant) return std::unexpected(std::move(grant.error()));
+    out.push_back(std::move(*grant));
+  }
+  return out;
+}
+
+std::expected<LauncherCatalogEntry, ProtocolError> parse_launcher_entry(
+    orvik_capnp::RemoteLauncherCatalogEntry::Reader wire) {
+  LauncherCatalogEntry entry;
+  if (auto error = assign_text(entry.text0, wire.getText0())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(entry.text1, wire.getText1())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(entry.text2, wire.getText2())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(entry.text3, wire.getText3())) return std::unexpected(std::move(*error));
+  entry.flag0 = wire.getFlag0();
+  entry.flag1 = wire.getFlag1();
+  if (auto error = assign_text(entry.text4, wire.getText4())) return std::unexpected(std::move(*error));
+  auto grants = parse_grant_requirements(wire.getGrantRequirements());
+  if (!grants) return std::unexpected(std::move(grants.error()));
+  entry.grant_requirements = std::move(*grants);
+  auto services = parse_service_catalog(wire.getServiceEntries());
+  if (!services) return std::unexpected(std::move(services.error()));
+  entry.service_entries = std::move(*services);
+  if (auto error = assign_text_list(entry.text_list, wire.getTextList())) {
+    return std::unexpected(std::move(*error));
+  }
+  return entry;
+}
+
+}  // namespace
+
+std::expected<std::vector<ServiceCatalogEntry>, ProtocolError> parse_service_catalog(
+    capnp::List<orvik_capnp::RemoteServiceCatalogEntry>::Reader list) {
+  std::vector<ServiceCatalogEntry> out;
+  if (list.size() == 0) return out;
+  out.reserve(list.size());
+  for (auto element : list) {
+    auto entry = parse_service_entry(element);
+    if (!entry) return std::unexpected(std::move(entry.error()));
+    out.push_back(std::move(*entry));
+  }
+  return out;
+}
+
+std::expected<std::vector<LauncherCatalogEntry>, ProtocolError> parse_launcher_catalog(
+    capnp::List<orvik_capnp::RemoteLauncherCatalogEntry>::Reader list) {
+  std::vector<LauncherCatalogEntry> out;
+  if (list.size() == 0) return out;
+  out.reserve(list.size());
+  for (auto element : list) {
+    auto entry = parse_launcher_entry(element);
+    if (!entry) return std::unexpected(std::move(entry.error()));
+    out.push_back(std::move(*entry));
+  }
+  return out;
+}
+
+std::expected<ServiceLaunchStatus, ProtocolError> parse_service_launch_status(
+    orvik_capnp::RemoteServiceLaunchStatus::Reader wire) {
+  ServiceLaunchStatus status;
+  if (auto error = assign_text(status.text0, wire.getText0())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(status.text1, wire.getText1())) return std::unexpected(std::move(*error));
+  status.flag = wire.getFlag();
+  if (auto error = assign_text(status.text2, wire.getText2())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text_list(status.text_list, wire.getTextList())) {
+    return std::unexpected(std::move(*error));
+  }
+  auto services = parse_service_catalog(wire.getServiceEntries());
+  if (!services) return std::unexpected(std::move(services.error()));
+  status.service_entries = std::move(*services);
+  return status;
+}
+
+}  // namespace remote_session_client

@@ -1,0 +1,44 @@
+// Chat answers: polled events and channel members.
+#include "parse_internal.h"
+
+namespace remote_session_client {
+
+namespace {
+
+// The gateway's event kinds are 0 to 4; a kind this client does not know is
+// read as 0 rather than failing the whole poll.
+constexpr std::uint16_t kLastChatEventKind = 4;
+
+std::expected<ChatEventInfo, ProtocolError> parse_chat_event(
+    orvik_capnp::RemoteChatEvent::Reader wire) {
+  ChatEventInfo event;
+  if (auto error = assign_text(event.text0, wire.getText0())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(event.text1, wire.getText1())) return std::unexpected(std::move(*error));
+  if (auto error = assign_text(event.text2, wire.getText2())) return std::unexpected(std::move(*error));
+  const auto kind = static_cast<std::uint16_t>(wire.getKind());
+  event.kind = kind <= kLastChatEventKind ? static_cast<std::uint8_t>(kind) : 0;
+  return event;
+}
+
+}  // namespace
+
+std::expected<std::vector<ChatEventInfo>, ProtocolError> parse_chat_poll_events(
+    orvik_capnp::RemoteChatPollResult::Reader result) {
+  const auto list = result.getEvents();
+  std::vector<ChatEventInfo> out;
+  if (list.size() == 0) return out;
+  out.reserve(list.size());
+  for (auto element : list) {
+    auto event = parse_chat_event(element);
+    if (!event) return std::unexpected(std::move(event.error()));
+    out.push_back(std::move(*event));
+  }
+  return out;
+}
+
+std::expected<std::vector<std::string>, ProtocolError> parse_chat_who_members(
+    orvik_capnp::RemoteChatWhoResult::Reader result) {
+  return parse_text_list(result.getMembers());
+}
+
+}  // namespace remote_session_client

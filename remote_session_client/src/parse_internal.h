@@ -1,0 +1,53 @@
+// Converters used by decode_response that are not part of the public parse
+// API, and the small field helpers every converter shares.
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <capnp/list.h>
+
+#include "orvik_config/orvik.capnp.h"
+#include "remote_session_client/parse.h"
+#include "remote_session_client/protocol_error.h"
+#include "remote_session_client/records.h"
+
+namespace remote_session_client {
+
+// Fills `out` from a Text field; returns the failure, if any. Lets each
+// converter read its fields as a flat sequence where the first failure wins.
+inline std::optional<ProtocolError> assign_text(std::string& out, capnp::Text::Reader text) {
+  auto parsed = parse_text(text);
+  if (!parsed) return std::move(parsed.error());
+  out = std::move(*parsed);
+  return std::nullopt;
+}
+
+inline std::optional<ProtocolError> assign_text_list(std::vector<std::string>& out,
+                                                     capnp::List<capnp::Text>::Reader list) {
+  auto parsed = parse_text_list(list);
+  if (!parsed) return std::move(parsed.error());
+  out = std::move(*parsed);
+  return std::nullopt;
+}
+
+// Enumeration names; a value outside its table is "unknown".
+std::string_view auth_method_kind_name(std::uint16_t value);
+std::string_view principal_kind_name(std::uint16_t value);
+std::string_view auth_strength_name(std::uint16_t value);
+std::string_view remote_error_code_name(std::uint16_t value);
+
+std::expected<std::vector<AuthMethodInfo>, ProtocolError> parse_auth_methods(
+    capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list);
+std::expected<SessionStarted, ProtocolError> parse_session_started(
+    orvik_capnp::RemoteSessionSummary::Reader summary);
+std::expected<RemoteErrorInfo, ProtocolError> parse_remote_error(
+    orvik_capnp::RemoteError::Reader error);
+std::expected<std::vector<CapInfo>, ProtocolError> parse_capset_list(
+    capnp::List<orvik_capnp::RemoteCapEntry>::Reader list);
+
+}  // namespace remote_session_client
