@@ -19,9 +19,13 @@ if TYPE_CHECKING:
     from .scripted_gateway import ScriptedGateway
 
 
+def _have_pycapnp() -> bool:
+    return importlib.util.find_spec("capnp") is not None
+
+
 @pytest.fixture
 def orvik_gateway() -> "Iterator[ScriptedGateway]":
-    if importlib.util.find_spec("capnp") is None:
+    if not _have_pycapnp():
         pytest.skip("the orvik_gateway fixture needs pycapnp (pip install 'orvik[sim]')")
     from .scripted_gateway import ScriptedGateway
 
