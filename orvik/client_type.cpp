@@ -1,0 +1,354 @@
+// The Client class: one RemoteSessionClient per object, its operations as
+// methods, library failures as RuntimeError.
+#include "client_type.h"
+
+#include <array>
+#include <new>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "arguments.h"
+#include "conversions.h"
+#include "errors.h"
+#include "remote_session_client/client.h"
+#include "use_flag.h"
+#include "value_classes.h"
+
+namespace orvik {
+namespace {
+
+namespace rsc = remote_session_client;
+
+struct ClientState {
+  explicit ClientState(rsc::RemoteSessionClient connected) : client(std::move(connected)) {}
+  rsc::RemoteSessionClient client;
+  UseFlag use;
+};
+
+// The state lives in raw storage after the object header: constructed in
+// place once the connection exists, destroyed (closing the socket, sending
+// nothing) in tp_dealloc.
+struct ClientObject {
+  PyObject ob_base;
+  alignas(ClientState) unsigned char storage[sizeof(ClientState)];
+};
+
+ClientState& state_of(PyObject* self) {
+  return *std::launder(reinterpret_cast<ClientState*>(reinterpret_cast<ClientObject*>(self)->storage));
+}
+
+PyTypeObject* client_type_cache = nullptr;
+
+// The interpreter's method descriptors already refuse a foreign `self`; this
+// check keeps a direct call through a stolen function pointer just as safe.
+ClientState* client_state(PyObject* self) {
+  PyTypeObject* type = client_type();
+  if (type == nullptr) return nullptr;
+  if (!PyObject_TypeCheck(self, type)) {
+    PyRef type_name = new_type_name(self);
+    if (type_name) {
+      PyErr_Format(PyExc_TypeError, "'%U' object cannot be converted to 'Client'", type_name.get());
+    }
+    return nullptr;
+  }
+  return &state_of(self);
+}
+
+// One call of a library operation under exclusive use: a library failure
+// becomes RuntimeError, a success goes through `convert` into a new object.
+template <typename Result, typename Convert>
+PyObject* finish(Result&& result, Convert&& convert) {
+  if (!result) return raise_runtime_error(result.error());
+  return convert(std::move(*result)).release_new_ref();
+}
+
+// The methods without parameters: the interpreter itself refuses arguments
+// (METH_NOARGS), so only the use rule and the call remain.
+template <typename Operation, typename Convert>
+PyObject* call_without_arguments(PyObject* self, Operation&& operation, Convert&& convert) {
+  ClientState* state = client_state(self);
+  if (state == nullptr) return nullptr;
+  ExclusiveUse use(state->use);
+  if (!use.acquired()) return nullptr;
+  return finish(operation(state->client), convert);
+}
+
+// ------------------------------------------------------------- signatures
+
+constexpr const char* kProfileOnly[] = {"profile"};
+constexpr const char* kPasswordParameters[] = {"account_name", "password", "profile"};
+constexpr const char* kCapsetGetParameters[] = {"name", "expected_interface_id"};
+constexpr const char* kExitParameters[] = {"_exc_type", "_exc_value", "_traceback"};
+constexpr const char* kConstructorPositional[] = {"host", "port"};
+constexpr const char* kConstructorKeywordOnly[] = {"connect_deadline_ms", "io_timeout_ms",
+                                                   "connect_retry_interval_ms"};
+
+constexpr std::string_view kDefaultProfile = "operator";
+
+const Signature kLoginAnonymous{"Client.login_anonymous()", kProfileOnly, 0};
+const Signature kLoginGuest{"Client.login_guest()", kProfileOnly, 0};
+const Signature kLoginPassword{"Client.login_password()", kPasswordParameters, 2};
+const Signature kGetCapsetEntry{"Client.get_capset_entry()", kCapsetGetParameters, 2};
+const Signature kExit{"Client.__exit__()", kExitParameters, 0};
+const Signature kConstructor{"Client.__new__()", kConstructorPositional, 0, kConstructorKeywordOnly};
+
+// A parameter that was not passed takes its default; one that was passed
+// must convert (None is not "absent").
+std::optional<std::string> profile_or_default(PyObject* value) {
+  if (value == nullptr) return std::string(kDefaultProfile);
+  return to_utf8(value, "profile");
+}
+
+rsc::Bytes bytes_of(const std::string& text) { return rsc::Bytes(text.begin(), text.end()); }
+
+// ---------------------------------------------------------------- methods
+
+PyObject* list_auth_methods(PyObject* self, PyObject*) {
+  return call_without_arguments(
+      self, [](rsc::RemoteSessionClient& client) { return client.list_auth_methods(); },
+      [](std::vector<rsc::AuthMethodInfo>&& methods) { return new_auth_method_list(std::move(methods)); });
+}
+
+// login_anonymous and login_guest differ only in the mode they build.
+template <typename Mode>
+PyObject* login_with_profile(const Signature& signature, PyObject* self, PyObject* args,
+                             PyObject* kwargs) {
+  std::array<PyObject*, 1> bound{};
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
+  ClientState* state = client_state(self);
+  if (state == nullptr) return nullptr;
+  ExclusiveUse use(state->use);
+  if (!use.acquired()) return nullptr;
+  std::optional<std::string> profile = profile_or_default(bound[0]);
+  if (!profile) return nullptr;
+  return finish(state->client.login(rsc::AuthMode{Mode{std::move(*profile)}}),
+                [](rsc::SessionStarted&& started) { return new_session_info(std::move(started)); });
+}
+
+PyObject* login_anonymous(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return login_with_profile<rsc::auth::Anonymous>(kLoginAnonymous, self, args, kwargs);
+}
+
+PyObject* login_guest(PyObject* self, PyObject* args, PyObject* kwargs) {
+  return login_with_profile<rsc::auth::Guest>(kLoginGuest, self, args, kwargs);
+}
+
+PyObject* login_password(PyObject* self, PyObject* args, PyObject* kwargs) {
+  std::array<PyObject*, 3> bound{};
+  if (!bind_arguments(kLoginPassword, args, kwargs, bound)) return nullptr;
+  ClientState* state = client_state(self);
+  if (state == nullptr) return nullptr;
+  ExclusiveUse use(state->use);
+  if (!use.acquired()) return nullptr;
+  std::optional<std::string> account_name = to_utf8(bound[0], "account_name");
+  if (!account_name) return nullptr;
+  std::optional<std::string> password = to_utf8(bound[1], "password");
+  if (!password) return nullptr;
+  std::optional<std::string> profile = profile_or_default(bound[2]);
+  if (!profile) return nullptr;
+  rsc::auth::Password mode{
+      rsc::LoginSelector{rsc::LoginSelector::Tag::AccountName, bytes_of(*account_name)},
+      std::move(*profile),
+      bytes_of(*password),
+  };
+  return finish(state->client.login(rsc::AuthMode{std::move(mode)}),
+                [](rsc::SessionStarted&& started) { return new_session_info(std::move(started)); });
+}
+
+PyObject* list_capset(PyObject* self, PyObject*) {
+  return call_without_arguments(
+      self, [](rsc::RemoteSessionClient& client) { return client.list_capset(); },
+      [](std::vector<rsc::CapInfo>&& entries) { return new_cap_info_list(std::move(entries)); });
+}
+
+PyObject* get_capset_entry(PyObject* self, PyObject* args, PyObject* kwargs) {
+  std::array<PyObject*, 2> bound{};
+  if (!bind_arguments(kGetCapsetEntry, args, kwargs, bound)) return nullptr;
+  ClientState* state = client_state(self);
+  if (state == nullptr) return nullptr;
+  // Taken before converting: an __index__ that calls back into this client
+  // must find it in use.
+  ExclusiveUse use(state->use);
+  if (!use.acquired()) return nullptr;
+  std::optional<std::string> name = to_utf8(bound[0], "name");
+  if (!name) return nullptr;
+  std::optional<std::uint64_t> expected = to_u64(bound[1], "expected_interface_id");
+  if (!expected) return nullptr;
+  return finish(state->client.get_capset_entry(std::move(*name), *expected),
+                [](rsc::CapInfo&& entry) { return new_cap_info(std::move(entry)); });
+}
+
+PyObject* session_info(PyObject* self, PyObject*) {
+  return call_without_arguments(
+      self, [](rsc::RemoteSessionClient& client) { return client.session_info(); },
+      [](rsc::SessionInfoSummary&& summary) { return new_session_info(std::move(summary)); });
+}
+
+PyObject* system_motd(PyObject* self, PyObject*) {
+  return call_without_arguments(
+      self, [](rsc::RemoteSessionClient& client) { return client.system_motd(); },
+      [](std::string&& text) { return new_str(text); });
+}
+
+PyObject* is_logged_out(PyObject* self, PyObject*) {
+  ClientState* state = client_state(self);
+  if (state == nullptr) return nullptr;
+  SharedUse use(state->use);
+  if (!use.acquired()) return nullptr;
+  return new_bool(state->client.logged_out()).release_new_ref();
+}
+
+PyObject* logout(PyObject* self, PyObject*) {
+  ClientState* state = client_state(self);
+  if (state == nullptr) return nullptr;
+  ExclusiveUse use(state->use);
+  if (!use.acquired()) return nullptr;
+  rsc::ClientResult<void> result = state->client.logout();
+  if (!result) return raise_runtime_error(result.error());
+  Py_RETURN_NONE;
+}
+
+PyObject* enter(PyObject* self, PyObject*) {
+  if (client_state(self) == nullptr) return nullptr;
+  return PyRef::borrow(self).release_new_ref();
+}
+
+// One logout whatever happened in the block and whatever the client's state;
+// its outcome is dropped so that the block's own exception, if any, is the
+// one the caller sees.
+PyObject* exit(PyObject* self, PyObject* args, PyObject* kwargs) {
+  std::array<PyObject*, 3> bound{};
+  if (!bind_arguments(kExit, args, kwargs, bound)) return nullptr;
+  ClientState* state = client_state(self);
+  if (state == nullptr) return nullptr;
+  ExclusiveUse use(state->use);
+  if (!use.acquired()) return nullptr;
+  static_cast<void>(state->client.logout());
+  Py_RETURN_FALSE;
+}
+
+template <typename Function>
+PyCFunction as_cfunction(Function function) {
+  return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+PyMethodDef client_methods[] = {
+    {"list_auth_methods", list_auth_methods, METH_NOARGS,
+     "list_auth_methods($self)\n--\n\nList the authentication methods the server advertises."},
+    {"login_anonymous", as_cfunction(login_anonymous), METH_VARARGS | METH_KEYWORDS,
+     "login_anonymous($self, profile=...)\n--\n\nAuthenticate anonymously, requesting `profile`."},
+    {"login_guest", as_cfunction(login_guest), METH_VARARGS | METH_KEYWORDS,
+     "login_guest($self, profile=...)\n--\n\nAuthenticate as a guest, requesting `profile`."},
+    {"login_password", as_cfunction(login_password), METH_VARARGS | METH_KEYWORDS,
+     "login_password($self, account_name, password, profile=...)\n--\n\n"
+     "Authenticate with an account name and password proof, requesting `profile`."},
+    {"list_capset", list_capset, METH_NOARGS,
+     "list_capset($self)\n--\n\nList the capabilities forwarded into the current session's CapSet."},
+    {"get_capset_entry", as_cfunction(get_capset_entry), METH_VARARGS | METH_KEYWORDS,
+     "get_capset_entry($self, name, expected_interface_id)\n--\n\n"
+     "Fetch one CapSet entry by name, asserting its interface id."},
+    {"session_info", session_info, METH_NOARGS,
+     "session_info($self)\n--\n\nRead metadata for the current session."},
+    {"system_motd", system_motd, METH_NOARGS,
+     "system_motd($self)\n--\n\nRead the system message-of-the-day banner."},
+    {"is_logged_out", is_logged_out, METH_NOARGS,
+     "is_logged_out($self)\n--\n\nWhether the session has been logged out."},
+    {"logout", logout, METH_NOARGS, "logout($self)\n--\n\nLog out and end the session."},
+    {"__enter__", enter, METH_NOARGS, "__enter__($self)\n--\n\n"},
+    {"__exit__", as_cfunction(exit), METH_VARARGS | METH_KEYWORDS,
+     "__exit__($self, _exc_type=None, _exc_value=None, _traceback=None)\n--\n\n"},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+// Nothing is sent before all five arguments are converted; a failed connect
+// leaves no object behind.
+PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  std::array<PyObject*, 5> bound{};
+  if (!bind_arguments(kConstructor, args, kwargs, bound)) return nullptr;
+
+  rsc::ClientConfig config;
+  if (bound[0] != nullptr) {
+    std::optional<std::string> host = to_utf8(bound[0], "host");
+    if (!host) return nullptr;
+    config.host = std::move(*host);
+  }
+  if (bound[1] != nullptr) {
+    std::optional<std::uint16_t> port = to_u16(bound[1], "port");
+    if (!port) return nullptr;
+    config.port = *port;
+  }
+  // The constructor's own defaults; its 10 s connect deadline replaces the
+  // library's 240 s.
+  struct Duration {
+    const char* parameter;
+    std::uint64_t default_ms;
+    rsc::Duration rsc::ClientConfig::*field;
+  };
+  constexpr Duration durations[] = {
+      {"connect_deadline_ms", 10000, &rsc::ClientConfig::connect_deadline},
+      {"io_timeout_ms", 60000, &rsc::ClientConfig::io_timeout},
+      {"connect_retry_interval_ms", 100, &rsc::ClientConfig::connect_retry_interval},
+  };
+  for (std::size_t i = 0; i < std::size(durations); ++i) {
+    std::uint64_t ms = durations[i].default_ms;
+    if (PyObject* value = bound[2 + i]; value != nullptr) {
+      std::optional<std::uint64_t> converted = to_u64(value, durations[i].parameter);
+      if (!converted) return nullptr;
+      ms = *converted;
+    }
+    config.*durations[i].field = rsc::Duration::from_millis(ms);
+  }
+
+  auto connected = rsc::connect(std::move(config));
+  if (!connected) return raise_connection_error(connected.error());
+
+  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
+  PyRef object = PyRef::steal(alloc(type, 0));
+  // On failure the connected client is dropped here, closing the socket.
+  if (!object) return nullptr;
+  new (reinterpret_cast<ClientObject*>(object.get())->storage) ClientState(std::move(*connected));
+  return object.release_new_ref();
+}
+
+void dealloc(PyObject* self) {
+  // Instances of a heap type hold a reference to their type.
+  PyTypeObject* type = Py_TYPE(self);
+  state_of(self).~ClientState();
+  auto free_memory = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
+  free_memory(self);
+  Py_DECREF(type);
+}
+
+PyType_Slot client_slots[] = {
+    {Py_tp_doc,
+     const_cast<char*>(
+         "Client(host=..., port=2327, *, connect_deadline_ms=10000, io_timeout_ms=60000, "
+         "connect_retry_interval_ms=100)\n--\n\n"
+         "Host-side client for a running orvik remote session.\n\n"
+         "Construct it to connect the TCP transport, then authenticate with one of the\n"
+         "`login_*` methods before listing the CapSet or reading session metadata.")},
+    {Py_tp_new, reinterpret_cast<void*>(construct)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_methods, client_methods},
+    {0, nullptr},
+};
+
+PyType_Spec client_spec = {
+    "builtins.Client",
+    sizeof(ClientObject),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    client_slots,
+};
+
+}  // namespace
+
+PyTypeObject* client_type() {
+  if (client_type_cache == nullptr) {
+    client_type_cache = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&client_spec));
+  }
+  return client_type_cache;
+}
+
+}  // namespace orvik
