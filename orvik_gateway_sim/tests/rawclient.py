@@ -16,8 +16,16 @@ from orvik_gateway_sim.scripted_gateway import ScriptedGateway  # noqa: E402
 TIMEOUT = 5.0
 
 
-def connect(gateway: ScriptedGateway, timeout: float = TIMEOUT) -> socket.socket:
-    return socket.create_connection((gateway.host, gateway.port), timeout=timeout)
+def connect(port: int, timeout: float = TIMEOUT) -> socket.socket:
+    return socket.create_connection(("127.0.0.1", port), timeout=timeout)
+
+
+def closed_by_peer(sock: socket.socket) -> bool:
+    """True once the gateway has closed; a reset counts (it closed with our bytes unread)."""
+    try:
+        return sock.recv(1) == b""
+    except ConnectionResetError:
+        return True
 
 
 def request(seq: int, arm: str, value: object = None) -> bytes:

@@ -24,7 +24,7 @@ def gateway() -> Iterator[ScriptedGateway]:
 
 
 def run(gateway: ScriptedGateway, steps: List[Step]) -> List[dict]:
-    with connect(gateway) as sock:
+    with connect(gateway.port) as sock:
         return [exchange(sock, seq, arm, value) for seq, (arm, value) in enumerate(steps, start=1)]
 
 
@@ -40,7 +40,7 @@ def test_hand_built_motd_request_is_answered(gateway: ScriptedGateway) -> None:
         "07000000 06000000"  # seq 7, arm 6 systemMotd
         "00000000 00000000"  # null payload pointer
     )
-    with connect(gateway) as sock:
+    with connect(gateway.port) as sock:
         sock.sendall(bytes.fromhex("00000020") + message)
         assert read_response(sock) == {"seq": 7, "systemMotd": "Welcome to the orvik gateway simulator."}
 
@@ -118,13 +118,13 @@ def test_guest_and_second_login_get_fresh_sessions(gateway: ScriptedGateway) -> 
 
 
 def test_connections_are_served_at_once_and_keep_their_own_sessions(gateway: ScriptedGateway) -> None:
-    socks = [connect(gateway) for _ in range(6)]
+    socks = [connect(gateway.port) for _ in range(6)]
     try:
         # A gateway serving one connection at a time would wait on the first
         # socket forever while the others' requests are pending.
         for sock in socks[::-1]:
             assert answer_of(exchange(sock, 1, *LOGIN)) == "sessionStarted"
-        with connect(gateway) as stranger:
+        with connect(gateway.port) as stranger:
             assert answer_of(exchange(stranger, 1, "sessionInfo")) == "error(unauthenticated)"
         errors: List[BaseException] = []
 

@@ -1,0 +1,86 @@
+"""Bad clients lose their own connection and nothing else; the command line exits cleanly."""
+
+from __future__ import annotations
+
+import os
+import signal
+import socket
+import subprocess
+import sys
+from typing import Iterator
+
+import pytest
+
+from .rawclient import ScriptedGateway, closed_by_peer, connect, exchange, password, request
+from orvik_gateway_sim import wire
+
+PACKAGE_PARENT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+@pytest.fixture(scope="module")
+def gateway() -> Iterator[ScriptedGateway]:
+    child = ScriptedGateway()
+    yield child
+    child.stop()
+
+
+def _unknown_arm() -> bytes:
+    message = bytearray(request(5, "systemMotd"))
+    message[20:22] = (99).to_bytes(2, "little")  # discriminant past the last request arm
+    return wire.frame(bytes(message))
+
+
+@pytest.mark.parametrize(
+    "garbage",
+    [
+        pytest.param(b"\x00\x00\x00\x00", id="zero-frame"),
+        pytest.param(b"\x00\x10\x00\x01", id="above-1MiB"),
+        pytest.param(b"\xff\xff\xff\xff" + b"x" * 64, id="4GiB-prefix"),
+        pytest.param(wire.frame(b"hello world!"), id="not-capnp"),
+        pytest.param(wire.frame(b"\xff" * 16), id="bad-segment-table"),
+        pytest.param(_unknown_arm(), id="unknown-arm"),
+        pytest.param(b"\x00\x00", id="short-prefix"),
+        pytest.param(b"\x00\x00\x00\x40" + b"\x00" * 8, id="short-payload"),
+    ],
+)
+def test_garbage_closes_only_its_connection(gateway: ScriptedGateway, garbage: bytes) -> None:
+    with connect(gateway.port) as bystander, connect(gateway.port) as sock:
+        assert "sessionStarted" in exchange(bystander, 1, "passwordLogin", password("operator", "orvik"))
+        sock.sendall(garbage)
+        sock.shutdown(socket.SHUT_WR)  # the cut-short cases end here
+        assert closed_by_peer(sock)
+        assert "sessionInfo" in exchange(bystander, 2, "sessionInfo")
+    assert not [r for r in gateway.requests() if r.seq == 5], "an undecodable request was recorded"
+
+
+def test_frame_at_the_limit_is_read_before_judging_it(gateway: ScriptedGateway) -> None:
+    # 1 MiB exactly passes the frame check; it then fails to decode as a request.
+    with connect(gateway.port) as sock:
+        sock.sendall(wire.frame(b"\x00" * wire.MAX_FRAME_LEN))
+        assert closed_by_peer(sock)
+
+
+@pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
+def test_command_line_logs_without_secrets_and_exits_cleanly_on_signal(signum: int) -> None:
+    env = dict(os.environ, PYTHONPATH=PACKAGE_PARENT)
+    process = subprocess.Popen(
+        [sys.executable, "-m", "orvik_gateway_sim", "--port", "0", "--account", "alice-acct:pw-S3CRET:x"],
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True,
+    )
+    try:
+        assert process.stdout is not None
+        banner = process.stdout.readline()
+        assert banner.startswith("orvik gateway simulator listening on 127.0.0.1:")
+        with connect(int(banner.rsplit(":", 1)[1])) as sock:
+            assert "sessionStarted" in exchange(sock, 1, "passwordLogin", password("alice-acct", "pw-S3CRET:x"))
+            assert "error" in exchange(sock, 2, "chatSend", {"channel": "#lobby", "text": "chat-S3CRET"})
+        process.send_signal(signum)
+        _, log = process.communicate(timeout=10)
+    finally:
+        if process.poll() is None:
+            process.kill()
+            process.wait()
+    assert process.returncode == 0
+    assert "seq=1 passwordLogin profile=operator proof=<redacted> -> sessionStarted" in log
+    assert "seq=2 chatSend channel=#lobby text=<redacted-length> -> error(serviceUnavailable)" in log
+    assert "S3CRET" not in log and "alice" not in log and "Traceback" not in log
