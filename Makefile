@@ -46,3 +46,10 @@ test: cpp-test py-test
 
 clean:
 	rm -rf build $(VENV)
+
+# Benchmarks: orvik against the floor and a pycapnp client on a canned C++
+# gateway; results in bench/RESULTS.md. `make bench BENCH_ARGS=--smoke` for a
+# quick run.
+.PHONY: bench
+bench: install
+	$(PY) bench/run.py $(BENCH_ARGS)

@@ -1,0 +1,138 @@
+"""Measures one Python client in a process of its own.
+
+    measure_client.py --client orvik|pycapnp --port P --op motd|session|capset
+                      --calls N --warmup W --latencies PATH [--result PATH]
+    measure_client.py --client orvik --port P --rss-calls M
+
+The first form times N calls of one operation (after W untimed ones), writes
+the per-call latencies in nanoseconds (native int64) to PATH, optionally the
+last call's result as JSON to --result, and prints one JSON line with the CPU
+time (user, system) of the timed calls. The second form reads the resident set
+size before and after M system_motd() calls. run.py starts this script pinned
+to the CPU it chose; it never measures in its own process.
+"""
+
+import argparse
+import array
+import json
+import os
+import resource
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+OPS = {"motd": "system_motd", "session": "session_info", "capset": "list_capset"}
+
+
+def connect(client: str, port: int):
+    if client == "orvik":
+        import orvik
+
+        return orvik.Client(host="127.0.0.1", port=port, connect_deadline_ms=5000)
+    from pycapnp_client import PycapnpClient
+
+    return PycapnpClient(port=port)
+
+
+def plain(result):
+    """A result as JSON-ready data, with orvik's and pycapnp's field names."""
+    if isinstance(result, str):
+        return result
+    if isinstance(result, list):
+        return [plain(item) for item in result]
+    if hasattr(result, "interface_id"):
+        return [result.name, result.interface_id, result.transfer_policy, result.lease_expires_at_ms]
+    return [
+        result.profile,
+        result.principal_kind,
+        result.principal_display_name,
+        result.auth_strength,
+        result.session_id_hex,
+        result.expires_at_ms,
+    ]
+
+
+def cpu_ns() -> tuple:
+    usage = resource.getrusage(resource.RUSAGE_SELF)
+    return int(usage.ru_utime * 1e9), int(usage.ru_stime * 1e9)
+
+
+def rss_kib() -> int:
+    with open("/proc/self/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise RuntimeError("no VmRSS in /proc/self/status")
+
+
+def time_calls(call, calls: int, warmup: int):
+    for _ in range(warmup):
+        call()
+    latencies = array.array("q", bytes(8 * calls))
+    clock = time.perf_counter_ns
+    user0, sys0 = cpu_ns()
+    for i in range(calls):
+        start = clock()
+        call()
+        latencies[i] = clock() - start
+    user1, sys1 = cpu_ns()
+    return latencies, user1 - user0, sys1 - sys0
+
+
+def measure_latency(args) -> dict:
+    client = connect(args.client, args.port)
+    call = getattr(client, OPS[args.op])
+    latencies, user_ns, sys_ns = time_calls(call, args.calls, args.warmup)
+    with open(args.latencies, "wb") as out:
+        latencies.tofile(out)
+    if args.result:
+        with open(args.result, "w") as out:
+            json.dump(plain(call()), out)
+    return {"calls": args.calls, "user_ns": user_ns, "sys_ns": sys_ns}
+
+
+def measure_rss(args) -> dict:
+    client = connect(args.client, args.port)
+    motd = client.system_motd
+    # Settle allocator pools and the interpreter's caches before the baseline.
+    for _ in range(args.warmup):
+        motd()
+    before = rss_kib()
+    user0, sys0 = cpu_ns()
+    for _ in range(args.rss_calls):
+        motd()
+    user1, sys1 = cpu_ns()
+    after = rss_kib()
+    return {
+        "calls": args.rss_calls,
+        "rss_before_kib": before,
+        "rss_after_kib": after,
+        "user_ns": user1 - user0,
+        "sys_ns": sys1 - sys0,
+    }
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--client", choices=("orvik", "pycapnp"), required=True)
+    parser.add_argument("--port", type=int, required=True)
+    parser.add_argument("--op", choices=sorted(OPS), default="motd")
+    parser.add_argument("--calls", type=int, default=20_000)
+    parser.add_argument("--warmup", type=int, default=1_000)
+    parser.add_argument("--latencies")
+    parser.add_argument("--result")
+    parser.add_argument("--rss-calls", type=int)
+    args = parser.parse_args()
+    if args.rss_calls is not None:
+        report = measure_rss(args)
+    elif args.latencies:
+        report = measure_latency(args)
+    else:
+        parser.error("give --latencies PATH or --rss-calls M")
+    print(json.dumps(report))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

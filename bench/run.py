@@ -1,0 +1,401 @@
+#!/usr/bin/env python3
+"""Measures orvik against the floor and a pycapnp client, on a canned gateway.
+
+    python bench/run.py                 # full run (make bench)
+    python bench/run.py --smoke         # a few hundred calls, to see it work
+    python bench/run.py --placement split
+
+Builds the canned C++ gateway and the floor client (CMake, build/bench),
+starts one gateway per CapSet size, and for system_motd(), session_info() and
+list_capset() with 10, 1,000 and 10,000 entries measures per-call latency
+(median, p99) and client CPU time per call for three clients: the floor
+(bench/floor_client.cpp), orvik, and a pure-Python client on pycapnp. Then it
+reads orvik's resident set size before and after --rss-calls system_motd()
+calls. Every client runs in a process of its own, pinned to one CPU.
+
+Prints the tables and the targets, writes them as JSON (bench/results.json)
+and, on a full run, as bench/RESULTS.md. Exits non-zero when a measurement
+fails or two clients decode different content; a missed target is reported,
+not an error.
+"""
+
+import argparse
+import json
+import os
+import platform
+import shlex
+import subprocess
+import sys
+import tempfile
+import time
+from typing import Dict, List, Optional, Sequence
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+sys.path.insert(0, HERE)
+
+import canned_content  # noqa: E402
+import report  # noqa: E402
+from latency_stats import load_latencies, summarize  # noqa: E402
+
+BUILD_DIR = os.path.join(ROOT, "build", "bench")
+CAPSET_SIZES = (10, 1_000, 10_000)
+
+# (label, operation, CapSet size of the gateway that serves it)
+OPERATIONS = (
+    ("system_motd()", "motd", 10),
+    ("session_info()", "session", 10),
+    ("list_capset() 10", "capset", 10),
+    ("list_capset() 1,000", "capset", 1_000),
+    ("list_capset() 10,000", "capset", 10_000),
+)
+
+# No measuring process runs unbounded: each gets this long before it counts
+# as failed.
+PROCESS_TIMEOUT_S = 3600
+
+
+class MeasurementError(Exception):
+    pass
+
+
+def parse_args(argv: Sequence[str]) -> argparse.Namespace:
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--calls", type=int, default=20_000, help="timed calls per measurement (default 20,000)")
+    parser.add_argument("--warmup", type=int, default=1_000, help="untimed calls before each measurement")
+    parser.add_argument(
+        "--pycapnp-large-calls",
+        type=int,
+        default=1_000,
+        help="timed calls of the pycapnp client's list_capset() with 10,000 entries, which takes "
+        "tens of milliseconds a call (default 1,000)",
+    )
+    parser.add_argument("--rss-calls", type=int, default=1_000_000, help="system_motd() calls of the RSS check")
+    parser.add_argument("--smoke", action="store_true", help="a quick run: 200 calls, 2,000 for the RSS check")
+    parser.add_argument(
+        "--placement",
+        choices=("same", "split"),
+        default="same",
+        help="same: gateway and client on one CPU (default); split: on two different CPUs",
+    )
+    parser.add_argument("--cpu", type=int, help="the client's CPU (default: the last one allowed)")
+    parser.add_argument("--clients", default="floor,orvik,pycapnp", help="comma-separated subset of the clients")
+    parser.add_argument("--json", default=os.path.join(HERE, "results.json"), help="where to write the JSON")
+    parser.add_argument("--markdown", help="where to write the Markdown tables (default: bench/RESULTS.md on a full run)")
+    parser.add_argument("--no-build", action="store_true", help="use build/bench as it is")
+    parser.add_argument("--jobs", type=int, default=2, help="parallel build jobs")
+    args = parser.parse_args(argv)
+    if args.smoke:
+        args.calls, args.warmup, args.pycapnp_large_calls, args.rss_calls = 200, 20, 20, 2_000
+    args.clients = [c for c in args.clients.split(",") if c]
+    unknown = set(args.clients) - set(report.CLIENTS)
+    if unknown:
+        parser.error("unknown clients: %s" % ", ".join(sorted(unknown)))
+    if min(args.calls, args.pycapnp_large_calls, args.rss_calls) <= 0 or args.warmup < 0:
+        parser.error("call counts must be positive")
+    if args.markdown is None and not args.smoke:
+        args.markdown = os.path.join(HERE, "RESULTS.md")
+    return args
+
+
+def build(jobs: int) -> None:
+    if not os.path.exists(os.path.join(BUILD_DIR, "CMakeCache.txt")):
+        subprocess.run(
+            ["cmake", "-S", HERE, "-B", BUILD_DIR, "-DCMAKE_BUILD_TYPE=Release"],
+            check=True,
+            stdout=subprocess.DEVNULL,
+        )
+    subprocess.run(["cmake", "--build", BUILD_DIR, "-j", str(jobs)], check=True, stdout=subprocess.DEVNULL)
+
+
+def choose_cpus(placement: str, client_cpu: Optional[int]) -> Dict[str, int]:
+    allowed = sorted(os.sched_getaffinity(0))
+    client = allowed[-1] if client_cpu is None else client_cpu
+    if client not in allowed:
+        raise SystemExit("CPU %d is not available to this process (allowed: %s)" % (client, allowed))
+    if placement == "same":
+        return {"client": client, "gateway": client}
+    others = [cpu for cpu in allowed if cpu != client]
+    if not others:
+        raise SystemExit("--placement split needs two CPUs; only %s is allowed" % allowed)
+    return {"client": client, "gateway": others[0]}
+
+
+def pinned(cpu: int):
+    def pin() -> None:
+        os.sched_setaffinity(0, {cpu})
+
+    return pin
+
+
+class Gateways:
+    """One canned gateway per CapSet size, all pinned to one CPU."""
+
+    def __init__(self, cpu: int):
+        self._processes: List[subprocess.Popen] = []
+        self.ports: Dict[int, int] = {}
+        try:
+            for entries in CAPSET_SIZES:
+                self.ports[entries] = self._start(entries, cpu)
+        except BaseException:
+            self.stop()
+            raise
+
+    def _start(self, entries: int, cpu: int) -> int:
+        process = subprocess.Popen(
+            [os.path.join(BUILD_DIR, "canned_gateway"), "--capset-entries", str(entries)],
+            stdout=subprocess.PIPE,
+            text=True,
+            preexec_fn=pinned(cpu),
+        )
+        self._processes.append(process)
+        line = process.stdout.readline()
+        if not line.startswith("listening 127.0.0.1:"):
+            raise MeasurementError("canned gateway (%d entries) did not start: %r" % (entries, line))
+        return int(line.rsplit(":", 1)[1])
+
+    def stop(self) -> None:
+        for process in self._processes:
+            process.terminate()
+        for process in self._processes:
+            try:
+                process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+            if process.stdout:
+                process.stdout.close()
+
+    def __enter__(self) -> "Gateways":
+        return self
+
+    def __exit__(self, *exc_info) -> None:
+        self.stop()
+
+
+def run_measuring(command: List[str], cpu: int) -> Dict:
+    """Runs one measuring process pinned to `cpu`; returns its JSON line."""
+    done = subprocess.run(
+        command, capture_output=True, text=True, preexec_fn=pinned(cpu), timeout=PROCESS_TIMEOUT_S
+    )
+    if done.returncode != 0:
+        raise MeasurementError(
+            "%s exited with %d: %s" % (os.path.basename(command[1 if command[0] == sys.executable else 0]),
+                                       done.returncode, done.stderr.strip()[-2000:])
+        )
+    return json.loads(done.stdout.strip().splitlines()[-1])
+
+
+def measure(client: str, op: str, port: int, calls: int, warmup: int, cpu: int, workdir: str,
+            result_path: Optional[str]) -> Dict:
+    latencies_path = os.path.join(workdir, "latencies-%s-%s-%d.bin" % (client, op, port))
+    if client == "floor":
+        command = [os.path.join(BUILD_DIR, "floor_client")]
+    else:
+        command = [sys.executable, os.path.join(HERE, "measure_client.py"), "--client", client]
+        if result_path:
+            command += ["--result", result_path]
+    command += ["--port", str(port), "--op", op, "--calls", str(calls), "--warmup", str(warmup),
+                "--latencies", latencies_path]
+    out = run_measuring(command, cpu)
+    latencies = load_latencies(latencies_path)
+    if len(latencies) != calls:
+        raise MeasurementError("%s wrote %d latencies for %d calls" % (client, len(latencies), calls))
+    entry = {"calls": calls, "user_ns": out["user_ns"], "sys_ns": out["sys_ns"]}
+    entry["cpu_ns_per_call"] = (out["user_ns"] + out["sys_ns"]) / calls
+    entry.update(summarize(latencies))
+    return entry
+
+
+def expected_content(op: str, entries: int):
+    if op == "motd":
+        return canned_content.MOTD
+    if op == "session":
+        return list(canned_content.SESSION_INFO)
+    return [list(entry) for entry in canned_content.capset(entries)]
+
+
+def machine() -> Dict:
+    model = "unknown"
+    with open("/proc/cpuinfo") as cpuinfo:
+        for line in cpuinfo:
+            if line.startswith("model name"):
+                model = line.split(":", 1)[1].strip()
+                break
+    return {
+        "nproc": os.cpu_count(),
+        "cpu_model": model,
+        "kernel": platform.release(),
+        "python": platform.python_version(),
+    }
+
+
+def versions(clients: Sequence[str]) -> Dict[str, str]:
+    found = {}
+    probes = {"orvik": "import orvik; print(orvik.__version__)", "pycapnp": "import capnp; print(capnp.__version__)"}
+    for client in clients:
+        if client in probes:
+            done = subprocess.run([sys.executable, "-c", probes[client]], capture_output=True, text=True)
+            found[client] = done.stdout.strip() if done.returncode == 0 else "not importable"
+    return found
+
+
+def write_markdown(path: str, results: Dict, tables: Dict[str, str]) -> None:
+    m = results["machine"]
+    lines = [
+        "# Benchmark results",
+        "",
+        "Produced by `%s` on %s." % (results["command"], results["finished"]),
+        "",
+        "- machine: %d CPUs (`nproc`), %s, Linux %s, Python %s" % (m["nproc"], m["cpu_model"], m["kernel"], m["python"]),
+        "- placement: %s" % results["placement"]["text"],
+        "- load average (1 min) before / after: %.2f / %.2f" % (results["load_before"], results["load_after"]),
+        "- timed calls per measurement: %s (pycapnp list_capset() of 10,000 entries: %s); %s untimed warm-up calls"
+        % (format(results["calls"], ","), format(results["pycapnp_large_calls"], ","), format(results["warmup"], ",")),
+        "",
+        "## Latency per call (µs)",
+        "",
+        tables["latency_md"],
+        "",
+        "## Client CPU time per call (µs, user + system)",
+        "",
+        tables["cpu_md"],
+        "",
+        "## Memory",
+        "",
+        results["rss_text"],
+        "",
+        "## Targets",
+        "",
+        tables["targets_md"],
+        "",
+    ]
+    with open(path, "w") as out:
+        out.write("\n".join(lines))
+
+
+def main(argv: Sequence[str]) -> int:
+    args = parse_args(argv)
+    command = "python bench/run.py" + ("" if not argv else " " + " ".join(shlex.quote(a) for a in argv))
+    load_before = os.getloadavg()[0]
+    print("load average (1 min): %.2f on %d CPUs%s" % (
+        load_before, os.cpu_count(), "  -- the machine is busy; numbers will be noisy" if load_before > 0.5 else ""))
+
+    if not args.no_build:
+        build(args.jobs)
+    cpus = choose_cpus(args.placement, args.cpu)
+    placement = ("gateway and client pinned to CPU %d" % cpus["client"] if args.placement == "same"
+                 else "client pinned to CPU %d, gateway to CPU %d" % (cpus["client"], cpus["gateway"]))
+    print("placement: %s" % placement)
+
+    failures: List[str] = []
+    measurements: Dict[str, Dict] = {label: {} for label, _, _ in OPERATIONS}
+    content: Dict[str, Dict[str, bool]] = {}
+    rss: Optional[Dict] = None
+
+    with tempfile.TemporaryDirectory(prefix="orvik-bench-") as workdir, Gateways(cpus["gateway"]) as gateways:
+        for label, op, entries in OPERATIONS:
+            port = gateways.ports[entries]
+            results_seen = {}
+            for client in args.clients:
+                calls = args.calls
+                if client == "pycapnp" and op == "capset" and entries >= 10_000:
+                    calls = min(calls, args.pycapnp_large_calls)
+                result_path = os.path.join(workdir, "result-%s-%s-%d.json" % (client, op, entries))
+                try:
+                    measurements[label][client] = measure(
+                        client, op, port, calls, args.warmup, cpus["client"], workdir,
+                        None if client == "floor" else result_path,
+                    )
+                except (MeasurementError, subprocess.TimeoutExpired, ValueError, OSError) as error:
+                    failures.append("%s %s: %s" % (label, client, error))
+                    measurements[label][client] = {"error": str(error)}
+                    continue
+                if client != "floor":
+                    with open(result_path) as f:
+                        results_seen[client] = json.load(f)
+                m = measurements[label][client]
+                print("  %-22s %-8s %7s calls  median %8.1f us  p99 %8.1f us  cpu %8.1f us/call" % (
+                    label, client, format(calls, ","), m["median_ns"] / 1e3, m["p99_ns"] / 1e3,
+                    m["cpu_ns_per_call"] / 1e3), flush=True)
+            expected = expected_content(op, entries)
+            checks = {client: seen == expected for client, seen in results_seen.items()}
+            if {"orvik", "pycapnp"} <= results_seen.keys():
+                checks["orvik == pycapnp"] = results_seen["orvik"] == results_seen["pycapnp"]
+            content[label] = checks
+            for name, ok in checks.items():
+                if not ok:
+                    failures.append("%s: %s content differs from what the gateway sent" % (label, name))
+
+        if "orvik" in args.clients:
+            try:
+                rss = run_measuring(
+                    [sys.executable, os.path.join(HERE, "measure_client.py"), "--client", "orvik",
+                     "--port", str(gateways.ports[10]), "--warmup", str(max(args.warmup, 10_000 if not args.smoke else 0)),
+                     "--rss-calls", str(args.rss_calls)],
+                    cpus["client"],
+                )
+            except (MeasurementError, subprocess.TimeoutExpired, ValueError) as error:
+                failures.append("RSS check: %s" % error)
+                rss = {"error": str(error)}
+
+    capset_equal = content.get("list_capset() 10,000", {}).get("orvik == pycapnp")
+    targets = report.evaluate_targets(measurements, rss, capset_equal)
+    if rss and "rss_before_kib" in rss:
+        rss_text = "orvik RSS before / after %s system_motd() calls: %s KiB / %s KiB (growth %+d KiB); CPU %.1f µs/call" % (
+            format(rss["calls"], ","), format(rss["rss_before_kib"], ","), format(rss["rss_after_kib"], ","),
+            rss["rss_after_kib"] - rss["rss_before_kib"], (rss["user_ns"] + rss["sys_ns"]) / rss["calls"] / 1e3)
+    else:
+        rss_text = "orvik RSS: not measured"
+
+    tables = {
+        "latency": report.render_text(report.latency_rows(measurements)),
+        "cpu": report.render_text(report.cpu_rows(measurements)),
+        "calls": report.render_text(report.calls_rows(measurements)),
+        "targets": report.render_text(report.target_rows(targets)),
+        "latency_md": report.render_markdown(report.latency_rows(measurements)),
+        "cpu_md": report.render_markdown(report.cpu_rows(measurements)),
+        "targets_md": report.render_markdown(report.target_rows(targets)),
+    }
+    print("\nlatency per call (us)\n" + tables["latency"])
+    print("\nclient CPU per call (us, user+sys)\n" + tables["cpu"])
+    print("\ntimed calls\n" + tables["calls"])
+    print("\n" + rss_text)
+    print("\ntargets (reported, not enforced)\n" + tables["targets"])
+
+    load_after = os.getloadavg()[0]
+    results = {
+        "command": command,
+        "finished": time.strftime("%Y-%m-%d %H:%M:%S %Z"),
+        "machine": machine(),
+        "versions": versions(args.clients),
+        "placement": {"mode": args.placement, "client_cpu": cpus["client"], "gateway_cpu": cpus["gateway"],
+                      "text": placement},
+        "load_before": load_before,
+        "load_after": load_after,
+        "calls": args.calls,
+        "warmup": args.warmup,
+        "pycapnp_large_calls": args.pycapnp_large_calls,
+        "measurements": measurements,
+        "content_checks": content,
+        "rss": rss,
+        "rss_text": rss_text,
+        "targets": targets,
+        "failures": failures,
+    }
+    with open(args.json, "w") as out:
+        json.dump(results, out, indent=2)
+        out.write("\n")
+    print("\nwrote %s" % args.json)
+    if args.markdown:
+        write_markdown(args.markdown, results, tables)
+        print("wrote %s" % args.markdown)
+
+    if failures:
+        print("\nFAILED measurements:\n  " + "\n  ".join(failures), file=sys.stderr)
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
