@@ -175,8 +175,10 @@ class Gateways:
 
 def run_measuring(command: List[str], cpu: int) -> Dict:
     """Runs one measuring process pinned to `cpu`; returns its JSON line."""
+    # Outside the source tree, so that the orvik/ source folder cannot stand
+    # in for the installed extension.
     done = subprocess.run(
-        command, capture_output=True, text=True, preexec_fn=pinned(cpu), timeout=PROCESS_TIMEOUT_S
+        command, capture_output=True, text=True, preexec_fn=pinned(cpu), timeout=PROCESS_TIMEOUT_S, cwd=HERE
     )
     if done.returncode != 0:
         raise MeasurementError(
@@ -235,7 +237,7 @@ def versions(clients: Sequence[str]) -> Dict[str, str]:
     probes = {"orvik": "import orvik; print(orvik.__version__)", "pycapnp": "import capnp; print(capnp.__version__)"}
     for client in clients:
         if client in probes:
-            done = subprocess.run([sys.executable, "-c", probes[client]], capture_output=True, text=True)
+            done = subprocess.run([sys.executable, "-c", probes[client]], capture_output=True, text=True, cwd=HERE)
             found[client] = done.stdout.strip() if done.returncode == 0 else "not importable"
     return found
 
