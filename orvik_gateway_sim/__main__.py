@@ -62,7 +62,8 @@ def main(argv: Optional[List[str]] = None) -> int:
         else:
             from . import control
 
-            threading.Thread(target=server.serve_forever, daemon=True).start()
+            # A short poll keeps shutdown() at the end of input quick: tests start and stop many children.
+            threading.Thread(target=server.serve_forever, args=(0.05,), daemon=True).start()
             control.serve(book, sys.stdin, sys.stdout)
             server.shutdown()
     except KeyboardInterrupt:

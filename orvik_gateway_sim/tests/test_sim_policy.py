@@ -7,7 +7,7 @@ from typing import Any, Iterator, List, Tuple
 
 import pytest
 
-from .rawclient import ScriptedGateway, connect, exchange, password, read_response
+from sim_rawclient import ScriptedGateway, connect, exchange, password, read_response
 
 SESSION_ID = 0x80B87169C39AAF1C
 SYSTEM_INFO_ID = 0xFBBDC602980CB986

@@ -11,7 +11,7 @@ from typing import Iterator
 
 import pytest
 
-from .rawclient import ScriptedGateway, closed_by_peer, connect, exchange, password, request
+from sim_rawclient import ScriptedGateway, closed_by_peer, connect, exchange, password, request
 from orvik_gateway_sim import wire
 
 PACKAGE_PARENT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
