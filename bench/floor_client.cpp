@@ -1,7 +1,7 @@
 // The floor: the least a client can do per call on this machine.
 //
 //   floor_client --port P --op motd|session|capset --calls N [--warmup W]
-//                --latencies PATH
+//                --latencies PATH [--prefix-read]
 //
 // Per call: write the seq into a pre-encoded request frame, send it with one
 // sendmsg, receive until the whole response frame is in, check its seq. No
@@ -9,6 +9,10 @@
 // algorithm on. Writes the per-call latencies (nanoseconds, native int64) of
 // the measured calls to PATH and prints one JSON line with the CPU time
 // (user and system) the measured calls took.
+//
+// --prefix-read is a diagnostic: it receives the 4-byte length on its own
+// and then the message, two receives per call where one would do, to show
+// what that second system call costs a client.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -42,12 +46,13 @@ struct Options {
   unsigned long calls = 20'000;
   unsigned long warmup = 1'000;
   std::string latencies_path;
+  bool prefix_read = false;
 };
 
 [[noreturn]] void usage() {
   std::fprintf(stderr,
                "usage: floor_client --port P --op motd|session|capset --calls N [--warmup W] "
-               "--latencies PATH\n");
+               "--latencies PATH [--prefix-read]\n");
   std::exit(2);
 }
 
@@ -70,6 +75,10 @@ Options parse_options(int argc, char** argv) {
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
+    if (arg == "--prefix-read") {
+      options.prefix_read = true;
+      continue;
+    }
     if (i + 1 >= argc) usage();
     const char* value = argv[++i];
     if (arg == "--port") {
@@ -110,7 +119,8 @@ std::int64_t cpu_ns(const timeval& tv) {
 // One exchange: true when a whole response frame carrying `seq` came back.
 class RoundTrip {
  public:
-  RoundTrip(int fd, RequestArm arm) : fd_(fd), request_(request_frame(arm)), response_(4 + kMaxResponseBytes) {}
+  RoundTrip(int fd, RequestArm arm, bool prefix_read)
+      : fd_(fd), prefix_read_(prefix_read), request_(request_frame(arm)), response_(4 + kMaxResponseBytes) {}
 
   bool run(std::uint32_t seq) {
     request_.set_seq(seq);
@@ -124,7 +134,8 @@ class RoundTrip {
     std::size_t got = 0;
     std::size_t need = 4;
     while (got < need) {
-      const ssize_t n = recv_some(fd_, response_.data() + got, response_.size() - got);
+      const std::size_t want = prefix_read_ ? need - got : response_.size() - got;
+      const ssize_t n = recv_some(fd_, response_.data() + got, want);
       if (n <= 0) return false;
       got += static_cast<std::size_t>(n);
       if (need == 4 && got >= 4) {
@@ -143,6 +154,7 @@ class RoundTrip {
 
  private:
   int fd_;
+  bool prefix_read_;
   CannedFrame request_;
   std::vector<std::uint8_t> response_;
   std::size_t last_size_ = 0;
@@ -161,7 +173,7 @@ int main(int argc, char** argv) {
     std::perror("floor_client: connect to 127.0.0.1");
     return 1;
   }
-  RoundTrip trip(fd.get(), options.arm);
+  RoundTrip trip(fd.get(), options.arm, options.prefix_read);
   std::uint32_t seq = 1;
   for (unsigned long i = 0; i < options.warmup; ++i) {
     if (!trip.run(seq++)) {

@@ -58,12 +58,13 @@ def cpu_ns() -> tuple:
     return int(usage.ru_utime * 1e9), int(usage.ru_stime * 1e9)
 
 
-def rss_kib() -> int:
+def rss_kib(field: str = "VmRSS") -> int:
+    """Resident set size (VmRSS) or its peak (VmHWM) of this process, in KiB."""
     with open("/proc/self/status") as status:
         for line in status:
-            if line.startswith("VmRSS:"):
+            if line.startswith(field + ":"):
                 return int(line.split()[1])
-    raise RuntimeError("no VmRSS in /proc/self/status")
+    raise RuntimeError("no %s in /proc/self/status" % field)
 
 
 def time_calls(call, calls: int, warmup: int):
@@ -83,13 +84,22 @@ def time_calls(call, calls: int, warmup: int):
 def measure_latency(args) -> dict:
     client = connect(args.client, args.port)
     call = getattr(client, OPS[args.op])
+    rss_before = rss_kib()
     latencies, user_ns, sys_ns = time_calls(call, args.calls, args.warmup)
+    rss_after, rss_peak = rss_kib(), rss_kib("VmHWM")
     with open(args.latencies, "wb") as out:
         latencies.tofile(out)
     if args.result:
         with open(args.result, "w") as out:
             json.dump(plain(call()), out)
-    return {"calls": args.calls, "user_ns": user_ns, "sys_ns": sys_ns}
+    return {
+        "calls": args.calls,
+        "user_ns": user_ns,
+        "sys_ns": sys_ns,
+        "rss_before_kib": rss_before,
+        "rss_after_kib": rss_after,
+        "rss_peak_kib": rss_peak,
+    }
 
 
 def measure_rss(args) -> dict:

@@ -59,6 +59,21 @@ def cpu_rows(measurements: Dict[str, Dict]) -> List[List[str]]:
     return rows
 
 
+def memory_rows(measurements: Dict[str, Dict]) -> List[List[str]]:
+    """Resident set size of the Python clients after each measurement, and its peak."""
+    rows = [["operation", "orvik RSS after (MiB)", "orvik peak", "pycapnp RSS after (MiB)", "pycapnp peak"]]
+
+    def mib(kib: Optional[float]) -> str:
+        return "-" if kib is None else "%.1f" % (kib / 1024.0)
+
+    for op, m in measurements.items():
+        row = [op]
+        for client in ("orvik", "pycapnp"):
+            row += [mib(_field(m, client, "rss_after_kib")), mib(_field(m, client, "rss_peak_kib"))]
+        rows.append(row)
+    return rows
+
+
 def calls_rows(measurements: Dict[str, Dict]) -> List[List[str]]:
     rows = [["operation", "floor", "orvik", "pycapnp"]]
     for op, m in measurements.items():

@@ -203,7 +203,8 @@ def measure(client: str, op: str, port: int, calls: int, warmup: int, cpu: int, 
     latencies = load_latencies(latencies_path)
     if len(latencies) != calls:
         raise MeasurementError("%s wrote %d latencies for %d calls" % (client, len(latencies), calls))
-    entry = {"calls": calls, "user_ns": out["user_ns"], "sys_ns": out["sys_ns"]}
+    entry = {key: value for key, value in out.items() if key != "calls"}
+    entry["calls"] = calls
     entry["cpu_ns_per_call"] = (out["user_ns"] + out["sys_ns"]) / calls
     entry.update(summarize(latencies))
     return entry
@@ -266,6 +267,10 @@ def write_markdown(path: str, results: Dict, tables: Dict[str, str]) -> None:
         "## Memory",
         "",
         results["rss_text"],
+        "",
+        "Resident set size of each measuring process after its timed calls, and its peak:",
+        "",
+        tables["memory_md"],
         "",
         "## Targets",
         "",
@@ -354,6 +359,8 @@ def main(argv: Sequence[str]) -> int:
         "latency": report.render_text(report.latency_rows(measurements)),
         "cpu": report.render_text(report.cpu_rows(measurements)),
         "calls": report.render_text(report.calls_rows(measurements)),
+        "memory": report.render_text(report.memory_rows(measurements)),
+        "memory_md": report.render_markdown(report.memory_rows(measurements)),
         "targets": report.render_text(report.target_rows(targets)),
         "latency_md": report.render_markdown(report.latency_rows(measurements)),
         "cpu_md": report.render_markdown(report.cpu_rows(measurements)),
@@ -362,6 +369,7 @@ def main(argv: Sequence[str]) -> int:
     print("\nlatency per call (us)\n" + tables["latency"])
     print("\nclient CPU per call (us, user+sys)\n" + tables["cpu"])
     print("\ntimed calls\n" + tables["calls"])
+    print("\nresident set size of the measuring process\n" + tables["memory"])
     print("\n" + rss_text)
     print("\ntargets (reported, not enforced)\n" + tables["targets"])
 
