@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import os
 import socket
-from typing import Callable, Iterator, List
+from typing import Callable
 
 import pytest
 
@@ -17,19 +17,16 @@ IO_TIMEOUT_MS = 5000
 
 
 @pytest.fixture
-def connect(orvik_gateway) -> Iterator[Callable[..., orvik.Client]]:
-    """Makes clients of the fixture's gateway; keyword arguments go to Client."""
-    made: List[orvik.Client] = []
+def connect(orvik_gateway) -> Callable[..., orvik.Client]:
+    """Makes clients of the fixture's gateway; keyword arguments go to Client.
+    The test owns each client: releasing it closes its connection."""
 
     def make(**kwargs: int) -> orvik.Client:
         kwargs.setdefault("connect_deadline_ms", 5000)
         kwargs.setdefault("io_timeout_ms", IO_TIMEOUT_MS)
-        client = orvik.Client(orvik_gateway.host, orvik_gateway.port, **kwargs)
-        made.append(client)
-        return client
+        return orvik.Client(orvik_gateway.host, orvik_gateway.port, **kwargs)
 
-    yield make
-    made.clear()  # release the sockets before the simulator stops
+    return make
 
 
 @pytest.fixture
