@@ -243,6 +243,21 @@ def versions(clients: Sequence[str]) -> Dict[str, str]:
     return found
 
 
+# Everything in RESULTS.md from this line on is written by hand (analysis,
+# profiles) and survives a rerun that rewrites the tables above it.
+NOTES_MARKER = "<!-- hand-written notes below; run.py keeps them -->"
+
+
+def kept_notes(path: str) -> str:
+    try:
+        with open(path) as f:
+            text = f.read()
+    except FileNotFoundError:
+        return NOTES_MARKER + "\n"
+    at = text.find(NOTES_MARKER)
+    return text[at:] if at >= 0 else NOTES_MARKER + "\n"
+
+
 def write_markdown(path: str, results: Dict, tables: Dict[str, str]) -> None:
     m = results["machine"]
     lines = [
@@ -277,8 +292,9 @@ def write_markdown(path: str, results: Dict, tables: Dict[str, str]) -> None:
         tables["targets_md"],
         "",
     ]
+    notes = kept_notes(path)
     with open(path, "w") as out:
-        out.write("\n".join(lines))
+        out.write("\n".join(lines) + "\n" + notes)
 
 
 def main(argv: Sequence[str]) -> int:
