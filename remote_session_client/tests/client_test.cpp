@@ -50,6 +50,18 @@ TEST(Connect, RecordsConnectThenConnectedPeer) {
   EXPECT_FALSE(client->current_session());
 }
 
+// A name goes through the resolver; the peer is still shown as an address.
+TEST(Connect, ResolvesAHostName) {
+  TestGateway gateway({});
+  ClientConfig config = gateway.config();
+  config.host = "localhost";
+  auto client = connect(config);
+  ASSERT_TRUE(client) << to_string(client.error());
+  const auto& events = client->transcript().events();
+  EXPECT_EQ(std::get<event::Connect>(events[0]).target, "localhost:" + std::to_string(gateway.port()));
+  EXPECT_EQ(std::get<event::Connected>(events[1]).peer, "127.0.0.1:" + std::to_string(gateway.port()));
+}
+
 // The gateway starts listening only after several refused attempts. A
 // deadline too large for the clock must mean "keep trying", not "already
 // passed".
