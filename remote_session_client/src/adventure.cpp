@@ -16,9 +16,10 @@ namespace {
 // compact form contains one of them anywhere, so separators and case cannot
 // smuggle one through ("Cap_Slot", "my-CapId").
 constexpr std::array<std::string_view, 13> kReservedMarkers = {
-    "processhandle",    "capabilitymanager", "processspawner", "endpointowner", "ownercap",
-    "terminalauthority", "terminalsession",  "networkauthority", "networkmanager",
-    "localcapid",       "resultcap",         "capid",           "capslot",
+    "processhandle",   "capabilitymanager", "processspawner", "endpointowner",
+    "ownercap",        "terminalauthority", "terminalsession", "networkauthority",
+    "networkmanager",  "localcapid",        "resultcap",       "capid",
+    "capslot",
 };
 
 // Adventure words are short identifiers; a longer one is a typing accident or
@@ -31,7 +32,9 @@ constexpr bool is_ascii_upper(char c) { return c >= 'A' && c <= 'Z'; }
 constexpr bool is_ascii_alnum(char c) {
   return is_ascii_upper(c) || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
 }
-constexpr char ascii_lower(char c) { return is_ascii_upper(c) ? static_cast<char>(c - 'A' + 'a') : c; }
+constexpr char ascii_lower(char c) {
+  return is_ascii_upper(c) ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 constexpr bool is_adventure_byte(char c) { return is_ascii_alnum(c) || c == '_' || c == '-'; }
 

@@ -2,8 +2,10 @@
 // the gateway dispatches on; the payload writers below follow the gateway's
 // field order, so the bytes are the same as any other correct client's.
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include <capnp/message.h>
@@ -21,10 +23,14 @@ namespace {
 using Request = orvik_capnp::RemoteGatewayRequest;
 using Written = std::expected<void, ProtocolError>;
 
+Written refuse(ProtocolError error) { return std::unexpected(std::move(error)); }
+
 // Text readers borrow the string, which must be NUL-terminated just past its
 // end: std::string always is, and so are the string literals behind the
 // probe's fixed texts.
-capnp::Text::Reader as_text(const std::string& s) { return capnp::Text::Reader(s.data(), s.size()); }
+capnp::Text::Reader as_text(const std::string& s) {
+  return capnp::Text::Reader(s.data(), s.size());
+}
 capnp::Text::Reader as_text_literal(std::string_view literal) {
   return capnp::Text::Reader(literal.data(), literal.size());
 }
@@ -39,6 +45,7 @@ capnp::Data::Reader as_data(const Bytes& bytes) {
 
 // ------------------------------------------------------------ authentication
 
+// Setting an arm's Data also sets the selector's discriminant.
 void write_selector(orvik_capnp::LoginSelector::Builder selector, const LoginSelector& from) {
   if (from.tag == LoginSelector::Tag::Opaque) {
     selector.setOpaqueSelector(as_data(from.bytes));
@@ -74,18 +81,24 @@ void write_capset_get(Request::Builder root, const request::CapsetGet& r) {
 
 // ------------------------------------------------ service catalog and launch
 
-// The grants list is always present, empty or not: the gateway tells "no
-// grants" from "field missing".
+// The grants list is always written, also when empty: an empty list, never a
+// null pointer.
 void write_service_launch(Request::Builder root, const request::ServiceLaunch& r) {
   auto launch = root.initServiceLaunch();
   launch.setProfile(as_text(r.profile));
+  // Cap'n Proto refuses an oversized list itself, but only after the count
+  // has been narrowed to its own width; a count cut short here would drop
+  // grants without a word.
+  KJ_REQUIRE(r.grants.size() <= std::numeric_limits<unsigned>::max(),
+             "too many grants for one list");
   auto grants = launch.initGrants(static_cast<unsigned>(r.grants.size()));
   for (unsigned i = 0; i < grants.size(); ++i) grants.set(i, as_text(r.grants[i]));
 }
 
 // ---------------------------------------------------------------------- chat
 
-void write_chat_send(Request::Builder root, capnp::Text::Reader channel, capnp::Text::Reader text) {
+void write_chat_send(Request::Builder root, capnp::Text::Reader channel,
+                     capnp::Text::Reader text) {
   auto send = root.initChatSend();
   send.setChannel(channel);
   send.setText(text);
@@ -101,7 +114,7 @@ void write_chat_join(Request::Builder root, const request::ChatJoin& r) {
 
 Written write_adventure_go(Request::Builder root, const request::AdventureGo& r) {
   auto direction = normalize_adventure_token(r.direction);
-  if (!direction) return std::unexpected(ProtocolError{ProtocolError::InvalidAdventureDirection{direction.error()}});
+  if (!direction) return refuse({ProtocolError::InvalidAdventureDirection{direction.error()}});
   root.initAdventureGo().setDirection(as_text(*direction));
   return {};
 }
@@ -110,13 +123,13 @@ Written write_adventure_go(Request::Builder root, const request::AdventureGo& r)
 template <typename InitArm>
 Written write_adventure_item(std::string_view item, InitArm init_arm) {
   auto normalized = normalize_adventure_token(item);
-  if (!normalized) return std::unexpected(ProtocolError{ProtocolError::InvalidAdventureItem{normalized.error()}});
+  if (!normalized) return refuse({ProtocolError::InvalidAdventureItem{normalized.error()}});
   init_arm().setItem(as_text(*normalized));
   return {};
 }
 
 Written refuse_paperclips() {
-  return std::unexpected(ProtocolError{ProtocolError::SchemaMismatch{std::string(kPaperclipsRefusal)}});
+  return refuse({ProtocolError::SchemaMismatch{std::string(kPaperclipsRefusal)}});
 }
 
 // ------------------------------------------------------------------ dispatch
@@ -139,7 +152,8 @@ struct ArmWriter {
   }
   // On the wire the probe is an ordinary chatSend with fixed values.
   Written operator()(const request::ChatSchemaDenialProbe&) {
-    write_chat_send(root, as_text_literal(kSchemaDenialChannel), as_text_literal(kSchemaDenialText));
+    write_chat_send(root, as_text_literal(kSchemaDenialChannel),
+                    as_text_literal(kSchemaDenialText));
     return {};
   }
   Written operator()(const request::ChatJoin& r) { write_chat_join(root, r); return {}; }
@@ -157,7 +171,10 @@ struct ArmWriter {
   }
   Written operator()(const request::AdventureStatus&) { root.setAdventureStatus(); return {}; }
   Written operator()(const request::AdventureLook&) { root.setAdventureLook(); return {}; }
-  Written operator()(const request::AdventureInventory&) { root.setAdventureInventory(); return {}; }
+  Written operator()(const request::AdventureInventory&) {
+    root.setAdventureInventory();
+    return {};
+  }
   Written operator()(const request::AdventureGo& r) { return write_adventure_go(root, r); }
   Written operator()(const request::AdventureTake& r) {
     return write_adventure_item(r.item, [this] { return root.initAdventureTake(); });
@@ -204,7 +221,8 @@ std::expected<Bytes, ProtocolError> encode_request(std::uint32_t seq, const Requ
     // A string too long for a Cap'n Proto list, a grants list too long for
     // its element count, ...
     const kj::StringPtr description = e.getDescription();
-    return std::unexpected(ProtocolError{ProtocolError::Capnp{std::string(description.begin(), description.size())}});
+    std::string text(description.begin(), description.size());
+    return std::unexpected(ProtocolError{ProtocolError::Capnp{std::move(text)}});
   }
 }
 

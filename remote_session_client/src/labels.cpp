@@ -74,7 +74,8 @@ struct LabelOf {
     return join({"chatSend channel=", r.channel, " text=", kRedactedLength});
   }
   std::string operator()(const request::ChatSchemaDenialProbe&) const {
-    return join({"chatSchemaDenialProbe channel=", kSchemaDenialChannel, " text=", kRedactedLength});
+    return join(
+        {"chatSchemaDenialProbe channel=", kSchemaDenialChannel, " text=", kRedactedLength});
   }
   std::string operator()(const request::ChatJoin& r) const {
     return join({"chatJoin channel=", r.channel, " handle=", r.handle});
