@@ -1,0 +1,228 @@
+// The response envelope: sequence check, arm dispatch, Bool and Text arms,
+// malformed and truncated messages, alignment and the reader limits.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "decode_expect.h"
+#include "message_builders.h"
+#include "remote_session_client/protocol.h"
+
+namespace remote_session_client {
+namespace {
+
+using rsc_test::decode_error;
+using rsc_test::decoded;
+using rsc_test::kCapnpPrefix;
+using rsc_test::RawMessage;
+using rsc_test::response;
+using Root = orvik_capnp::RemoteGatewayResponse;
+
+Bytes motd(std::uint32_t seq, const std::string& text) {
+  return response(seq, [&](Root::Builder root) { root.setSystemMotd(rsc_test::raw_text(text)); });
+}
+
+TEST(DecodeEnvelope, SeqMismatchComesBeforeTheArm) {
+  const std::string expected = "response seq 8 did not match request seq 7";
+  EXPECT_EQ(decode_error(7, motd(8, "hello")), expected);
+  auto error_arm = response(8, [](Root::Builder root) {
+    root.initError().setCode(orvik_capnp::RemoteErrorCode::UNKNOWN_CAP);
+  });
+  EXPECT_EQ(decode_error(7, error_arm), expected);
+  RawMessage unknown_arm;
+  unknown_arm.envelope(8, 23);
+  EXPECT_EQ(decode_error(7, unknown_arm.bytes()), expected);
+  // ... and before the payload: a bad text does not matter yet.
+  EXPECT_EQ(decode_error(7, motd(8, "\xFF")), expected);
+}
+
+TEST(DecodeEnvelope, UnknownDiscriminantIsASchemaMismatch) {
+  for (std::uint32_t arm : {23U, 24U, 0xFFFFU}) {
+    RawMessage message;
+    message.envelope(5, static_cast<std::uint16_t>(arm));
+    EXPECT_EQ(decode_error(5, message.bytes()),
+              "remote gateway schema mismatch: Enum value or union discriminant " +
+                  std::to_string(arm) + " was not present in the schema.");
+  }
+}
+
+TEST(DecodeEnvelope, EmptyDataSectionReadsAsSeqZeroAndArmZero) {
+  RawMessage message;
+  message.new_struct(0, 0, 1);
+  EXPECT_TRUE(decoded<response::AuthMethods>(0, message.bytes()).methods.empty());
+  EXPECT_EQ(decode_error(3, message.bytes()), "response seq 0 did not match request seq 3");
+
+  RawMessage no_sections;
+  no_sections.new_struct(0, 0, 0);
+  EXPECT_TRUE(decoded<response::AuthMethods>(0, no_sections.bytes()).methods.empty());
+}
+
+TEST(DecodeEnvelope, MissingPointerSectionReadsAsEmptyText) {
+  RawMessage message;
+  std::size_t data = message.new_struct(0, 1, 0);
+  message.word(data) = 9 | (std::uint64_t{5} << 32);
+  EXPECT_EQ(decoded<response::SystemMotd>(9, message.bytes()).text, "");
+}
+
+// Each Bool arm reads data bit 48 and nothing else of the word.
+TEST(DecodeEnvelope, BoolArmsReadBit48) {
+  struct Arm {
+    std::uint16_t number;
+    bool (*read)(const DecodedResponse&);
+  };
+  const Arm arms[] = {
+      {6, [](const DecodedResponse& r) { return std::get<response::ChatSent>(r.kind).value; }},
+      {7, [](const DecodedResponse& r) { return std::get<response::LoggedOut>(r.kind).value; }},
+      {16, [](const DecodedResponse& r) { return std::get<response::ChatJoined>(r.kind).value; }},
+      {17, [](const DecodedResponse& r) { return std::get<response::ChatLeft>(r.kind).value; }},
+  };
+  for (const Arm& arm : arms) {
+    for (bool bit : {false, true}) {
+      RawMessage message;
+      std::size_t data = message.envelope(4, arm.number);
+      // Every other bit above the discriminant set, so only bit 48 decides.
+      message.word(data) |= 0xFFFE000000000000ULL | (std::uint64_t{bit} << 48);
+      auto result = decode_response(4, message.bytes());
+      ASSERT_TRUE(result) << to_string(result.error());
+      EXPECT_EQ(arm.read(*result), bit) << "arm " << arm.number;
+    }
+  }
+}
+
+TEST(DecodeEnvelope, BoolArmsBuiltByTheLibrary) {
+  auto logged_out = response(2, [](Root::Builder root) { root.setLoggedOut(true); });
+  EXPECT_TRUE(decoded<response::LoggedOut>(2, logged_out).value);
+  auto not_logged_out = response(2, [](Root::Builder root) { root.setLoggedOut(false); });
+  EXPECT_FALSE(decoded<response::LoggedOut>(2, not_logged_out).value);
+}
+
+template <typename V>
+void expect_text_arm(void (Root::Builder::*set)(capnp::Text::Reader), std::uint16_t arm) {
+  const std::string text = "You are in a maze \xE2\x9C\x93";
+  auto bytes = response(11, [&](Root::Builder root) { (root.*set)(text); });
+  EXPECT_EQ(decoded<V>(11, bytes).text, text);
+  RawMessage null_text;
+  null_text.envelope(11, arm);
+  EXPECT_EQ(decoded<V>(11, null_text.bytes()).text, "");
+}
+
+TEST(DecodeEnvelope, TextArmsCopyTheirTextAndReadNullAsEmpty) {
+  expect_text_arm<response::SystemMotd>(&Root::Builder::setSystemMotd, 5);
+  expect_text_arm<response::AdventureStatus>(&Root::Builder::setAdventureStatus, 12);
+  expect_text_arm<response::AdventureLook>(&Root::Builder::setAdventureLook, 13);
+  expect_text_arm<response::AdventureInventory>(&Root::Builder::setAdventureInventory, 14);
+  expect_text_arm<response::AdventureGo>(&Root::Builder::setAdventureGo, 15);
+  expect_text_arm<response::AdventureTake>(&Root::Builder::setAdventureTake, 20);
+  expect_text_arm<response::AdventureDrop>(&Root::Builder::setAdventureDrop, 21);
+  expect_text_arm<response::AdventureUse>(&Root::Builder::setAdventureUse, 22);
+}
+
+TEST(DecodeEnvelope, MotdFfFeIsInvalidUtf8) {
+  EXPECT_EQ(decode_error(1, motd(1, "\xFF\xFE")),
+            "Cap'n Proto text was not valid UTF-8: invalid utf-8 sequence of 1 bytes from index 0");
+}
+
+TEST(DecodeEnvelope, TrailingBytesAreIgnored) {
+  Bytes bytes = motd(3, "banner");
+  for (std::size_t extra : {1U, 3U, 8U, 17U}) {
+    Bytes padded = bytes;
+    padded.insert(padded.end(), extra, 0xA5);
+    EXPECT_EQ(decoded<response::SystemMotd>(3, padded).text, "banner");
+  }
+}
+
+TEST(DecodeEnvelope, MisalignedPayloadDecodesTheSame) {
+  const Bytes bytes = motd(3, "banner");
+  for (std::size_t shift : {1U, 4U, 7U}) {
+    Bytes buffer(bytes.size() + shift);
+    std::memcpy(buffer.data() + shift, bytes.data(), bytes.size());
+    ByteView shifted(buffer.data() + shift, bytes.size());
+    EXPECT_EQ(decoded<response::SystemMotd>(3, shifted).text, "banner");
+    EXPECT_EQ(decode_error(4, shifted), "response seq 3 did not match request seq 4");
+  }
+}
+
+// A response with every kind of payload nesting: a launcher entry holding
+// grant requirements, service entries and text lists.
+Bytes rich_message() {
+  return response(6, [](Root::Builder root) {
+    auto entry = root.initLauncherCatalog(1)[0];
+    entry.setText0("launcher");
+    entry.setText4("t4");
+    entry.initGrantRequirements(1)[0].setText2("grant");
+    auto service = entry.initServiceEntries(1)[0];
+    service.setText5("svc");
+    service.initTextList1(2).set(1, "hint");
+    entry.initTextList(1).set(0, "tail");
+  });
+}
+
+TEST(DecodeEnvelope, EveryTruncationFailsCleanly) {
+  const Bytes bytes = rich_message();
+  ASSERT_EQ(decoded<response::LauncherCatalog>(6, bytes).entries.size(), 1U);
+  for (std::size_t length = 0; length < bytes.size(); ++length) {
+    auto result = decode_response(6, ByteView(bytes.data(), length));
+    ASSERT_FALSE(result) << "prefix of " << length << " bytes decoded";
+    EXPECT_TRUE(std::holds_alternative<ProtocolError::Capnp>(result.error().value))
+        << length << ": " << to_string(result.error());
+  }
+}
+
+TEST(DecodeEnvelope, MalformedFramesAreCapnpErrors) {
+  EXPECT_EQ(decode_error(0, Bytes{}), kCapnpPrefix +
+                "expected segment != nullptr && segment->checkObject(segment->getStartPtr(), ONE * "
+                "WORDS); Message did not contain a root pointer.");
+
+  Bytes huge_table(16, 0);
+  huge_table[0] = 0xFF;  // 256 segments, with no room for their sizes
+  EXPECT_TRUE(decode_error(0, huge_table).starts_with(kCapnpPrefix));
+
+  Bytes short_segment = motd(0, "x");
+  short_segment[4] = 0x40;  // claims 64 words
+  EXPECT_EQ(decode_error(0, short_segment),
+            kCapnpPrefix +
+                "expected array.size() >= offset + segmentSize [5 >= 65]; "
+                "Message ends prematurely in first segment.");
+
+  RawMessage list_root;
+  list_root.list_pointer(0, list_root.alloc(1), RawMessage::kEightBytes, 1);
+  EXPECT_EQ(decode_error(0, list_root.bytes()),
+            kCapnpPrefix + rsc_test::kNotStruct);
+
+  RawMessage out_of_bounds;
+  out_of_bounds.struct_pointer(0, 40, 1, 1);
+  EXPECT_EQ(decode_error(0, out_of_bounds.bytes()),
+            kCapnpPrefix +
+                "expected boundsCheck(segment, ptr, ref->structRef.wordSize()); "
+                "Message contained out-of-bounds struct pointer.");
+}
+
+// A launcher catalogue whose entries all point at one shared service list
+// with a large data section: each read of the list counts against the
+// traversal limit, so the limit bounds the work a small message causes.
+Bytes shared_service_list(std::uint32_t launcher_entries) {
+  constexpr std::uint16_t kServiceDataWords = 0xFFFF;
+  RawMessage message;
+  std::size_t root = message.envelope(1, 10);
+  std::size_t first = message.new_struct_list(root + 1, launcher_entries, 1, 8);
+  std::size_t service_list = message.new_struct_list(first + 1 + 6, 1, kServiceDataWords, 8);
+  for (std::uint32_t i = 1; i < launcher_entries; ++i) {
+    std::size_t slot = first + i * 9 + 1 + 6;  // pointer 6 of entry i
+    message.list_pointer(slot, service_list - 1, RawMessage::kInlineComposite,
+                         kServiceDataWords + 8);
+  }
+  return message.bytes();
+}
+
+TEST(DecodeEnvelope, TraversalLimitIsTwoToTheTwentySix) {
+  // 500 reads of 65,543 words: above the library's default limit, below ours.
+  auto within = decoded<response::LauncherCatalog>(1, shared_service_list(500));
+  EXPECT_EQ(within.entries.size(), 500U);
+  // 1,100 reads exceed 2^26 words.
+  EXPECT_EQ(decode_error(1, shared_service_list(1100)),
+            kCapnpPrefix + "Exceeded message traversal limit.  See capnp::ReaderOptions.");
+}
+
+}  // namespace
+}  // namespace remote_session_client
