@@ -32,6 +32,11 @@ venv: $(PY)
 install: deps venv
 	$(PY) -m pip install -q '.[sim,test]'
 
+# Starts the bundled gateway simulator on a free loopback port, tours a
+# session against it (examples/session_tour.py), and stops the simulator.
+demo: install
+	bash examples/run_demo.sh $(PY)
+
 cpp-build: deps
 	cmake -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF >/dev/null
 	cmake --build $(BUILD) -j $(JOBS)
