@@ -30,14 +30,14 @@ ArmResult text_arm(capnp::Text::Reader text) {
   return wrap<Variant>(parse_text(text));
 }
 
-ArmResult decode_arm(Root::Reader root) {
+ArmResult decode_arm(Root::Reader root, ElementBudget& budget) {
   switch (root.which()) {
     case Root::AUTH_METHODS:
-      return wrap<response::AuthMethods>(parse_auth_methods(root.getAuthMethods()));
+      return wrap<response::AuthMethods>(parse_auth_methods(root.getAuthMethods(), budget));
     case Root::SESSION_STARTED:
       return wrap<response::SessionStarted>(parse_session_started(root.getSessionStarted()));
     case Root::CAPSET_LIST:
-      return wrap<response::CapsetList>(parse_capset_list(root.getCapsetList()));
+      return wrap<response::CapsetList>(parse_capset_list(root.getCapsetList(), budget));
     case Root::CAP_GRANTED:
       return wrap<response::CapGranted>(parse_cap_entry(root.getCapGranted()));
     case Root::SESSION_INFO:
@@ -51,11 +51,14 @@ ArmResult decode_arm(Root::Reader root) {
     case Root::ERROR:
       return wrap<response::Error>(parse_remote_error(root.getError()));
     case Root::SERVICE_CATALOG:
-      return wrap<response::ServiceCatalog>(parse_service_catalog(root.getServiceCatalog()));
+      return wrap<response::ServiceCatalog>(
+          parse_service_catalog(root.getServiceCatalog(), budget));
     case Root::LAUNCHER_CATALOG:
-      return wrap<response::LauncherCatalog>(parse_launcher_catalog(root.getLauncherCatalog()));
+      return wrap<response::LauncherCatalog>(
+          parse_launcher_catalog(root.getLauncherCatalog(), budget));
     case Root::SERVICE_LAUNCH:
-      return wrap<response::ServiceLaunch>(parse_service_launch_status(root.getServiceLaunch()));
+      return wrap<response::ServiceLaunch>(
+          parse_service_launch_status(root.getServiceLaunch(), budget));
     case Root::ADVENTURE_STATUS:
       return text_arm<response::AdventureStatus>(root.getAdventureStatus());
     case Root::ADVENTURE_LOOK:
@@ -69,9 +72,11 @@ ArmResult decode_arm(Root::Reader root) {
     case Root::CHAT_LEFT:
       return response::ChatLeft{.value = root.getChatLeft()};
     case Root::CHAT_POLL_EVENTS:
-      return wrap<response::ChatPollEvents>(parse_chat_poll_events(root.getChatPollEvents()));
+      return wrap<response::ChatPollEvents>(
+          parse_chat_poll_events(root.getChatPollEvents(), budget));
     case Root::CHAT_WHO_MEMBERS:
-      return wrap<response::ChatWhoMembers>(parse_chat_who_members(root.getChatWhoMembers()));
+      return wrap<response::ChatWhoMembers>(
+          parse_chat_who_members(root.getChatWhoMembers(), budget));
     case Root::ADVENTURE_TAKE:
       return text_arm<response::AdventureTake>(root.getAdventureTake());
     case Root::ADVENTURE_DROP:
@@ -103,7 +108,8 @@ std::expected<DecodedResponse, ProtocolError> decode_words(
         "Enum value or union discriminant " + std::to_string(arm) +
         " was not present in the schema."}});
   }
-  auto kind = decode_arm(root);
+  auto budget = ElementBudget::for_message(words.size());
+  auto kind = decode_arm(root, budget);
   if (!kind) return std::unexpected(std::move(kind.error()));
   return DecodedResponse{std::move(*kind), seq};
 }
@@ -124,7 +130,8 @@ std::expected<DecodedResponse, ProtocolError> decode_response(std::uint32_t expe
     // boundary is copied once into one that does.
     auto aligned = kj::heapArray<capnp::word>(word_count);
     std::memcpy(aligned.begin(), payload.data(), word_count * sizeof(capnp::word));
-    return decode_words(expected_seq, kj::ArrayPtr<const capnp::word>(aligned.begin(), aligned.size()));
+    return decode_words(expected_seq,
+                        kj::ArrayPtr<const capnp::word>(aligned.begin(), aligned.size()));
   } catch (const kj::Exception& exception) {
     return std::unexpected(
         ProtocolError{ProtocolError::Capnp{std::string(exception.getDescription().cStr())}});

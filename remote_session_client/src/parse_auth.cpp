@@ -32,12 +32,12 @@ constexpr std::array<std::string_view, 9> kRemoteErrorCodes = {
     "interfaceMismatch", "staleSession", "methodDenied", "serviceUnavailable"};
 
 std::expected<AuthMethodInfo, ProtocolError> parse_auth_method(
-    orvik_capnp::RemoteAuthMethod::Reader method) {
+    orvik_capnp::RemoteAuthMethod::Reader method, ElementBudget& budget) {
   AuthMethodInfo info;
   info.kind = auth_method_kind_name(static_cast<std::uint16_t>(method.getKind()));
-  if (auto error = assign_text(info.label, method.getLabel())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text_list(info.profile_hints, method.getProfileHints())) {
-    return std::unexpected(std::move(*error));
+  if (auto e = assign_text(info.label, method.getLabel())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text_list(info.profile_hints, method.getProfileHints(), budget)) {
+    return std::unexpected(std::move(*e));
   }
   info.interactive = method.getInteractive();
   info.enabled = method.getEnabled();
@@ -60,12 +60,13 @@ std::string_view remote_error_code_name(std::uint16_t value) {
 }
 
 std::expected<std::vector<AuthMethodInfo>, ProtocolError> parse_auth_methods(
-    capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list) {
+    capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list, ElementBudget& budget) {
   std::vector<AuthMethodInfo> out;
   if (list.size() == 0) return out;
+  if (auto e = budget.take(list.size())) return std::unexpected(std::move(*e));
   out.reserve(list.size());
   for (auto element : list) {
-    auto method = parse_auth_method(element);
+    auto method = parse_auth_method(element, budget);
     if (!method) return std::unexpected(std::move(method.error()));
     out.push_back(std::move(*method));
   }
@@ -76,12 +77,12 @@ std::expected<SessionInfoSummary, ProtocolError> parse_session_info(
     orvik_capnp::SessionInfo::Reader info) {
   SessionInfoSummary summary;
   const auto principal = info.getPrincipal();
-  if (auto error = assign_text(summary.profile, info.getProfile())) {
-    return std::unexpected(std::move(*error));
+  if (auto e = assign_text(summary.profile, info.getProfile())) {
+    return std::unexpected(std::move(*e));
   }
   summary.principal_kind = principal_kind_name(static_cast<std::uint16_t>(principal.getKind()));
-  if (auto error = assign_text(summary.principal_display_name, principal.getDisplayName())) {
-    return std::unexpected(std::move(*error));
+  if (auto e = assign_text(summary.principal_display_name, principal.getDisplayName())) {
+    return std::unexpected(std::move(*e));
   }
   summary.auth_strength = auth_strength_name(static_cast<std::uint16_t>(info.getAuthStrength()));
   const auto session_id = info.getSessionId();

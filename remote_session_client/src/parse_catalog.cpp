@@ -8,20 +8,20 @@ namespace remote_session_client {
 namespace {
 
 std::expected<ServiceCatalogEntry, ProtocolError> parse_service_entry(
-    orvik_capnp::RemoteServiceCatalogEntry::Reader wire) {
+    orvik_capnp::RemoteServiceCatalogEntry::Reader wire, ElementBudget& budget) {
   ServiceCatalogEntry entry;
-  if (auto error = assign_text(entry.text0, wire.getText0())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(entry.text1, wire.getText1())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(entry.text2, wire.getText2())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(entry.text3, wire.getText3())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(entry.text4, wire.getText4())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(entry.text5, wire.getText5())) return std::unexpected(std::move(*error));
+  if (auto e = assign_text(entry.text0, wire.getText0())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(entry.text1, wire.getText1())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(entry.text2, wire.getText2())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(entry.text3, wire.getText3())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(entry.text4, wire.getText4())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(entry.text5, wire.getText5())) return std::unexpected(std::move(*e));
   entry.value = wire.getValue();
-  if (auto error = assign_text_list(entry.text_list0, wire.getTextList0())) {
-    return std::unexpected(std::move(*error));
+  if (auto e = assign_text_list(entry.text_list0, wire.getTextList0(), budget)) {
+    return std::unexpected(std::move(*e));
   }
-  if (auto error = assign_text_list(entry.text_list1, wire.getTextList1())) {
-    return std::unexpected(std::move(*error));
+  if (auto e = assign_text_list(entry.text_list1, wire.getTextList1(), budget)) {
+    return std::unexpected(std::move(*e));
   }
   return entry;
 }
@@ -29,19 +29,20 @@ std::expected<ServiceCatalogEntry, ProtocolError> parse_service_entry(
 std::expected<LaunchGrantRequirement, ProtocolError> parse_grant_requirement(
     orvik_capnp::RemoteLaunchGrantRequirement::Reader wire) {
   LaunchGrantRequirement grant;
-  if (auto error = assign_text(grant.text0, wire.getText0())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(grant.text1, wire.getText1())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(grant.text2, wire.getText2())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(grant.text3, wire.getText3())) return std::unexpected(std::move(*error));
+  if (auto e = assign_text(grant.text0, wire.getText0())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(grant.text1, wire.getText1())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(grant.text2, wire.getText2())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(grant.text3, wire.getText3())) return std::unexpected(std::move(*e));
   grant.value = wire.getValue();
   grant.flag = wire.getFlag();
   return grant;
 }
 
 std::expected<std::vector<LaunchGrantRequirement>, ProtocolError> parse_grant_requirements(
-    capnp::List<orvik_capnp::RemoteLaunchGrantRequirement>::Reader list) {
+    capnp::List<orvik_capnp::RemoteLaunchGrantRequirement>::Reader list, ElementBudget& budget) {
   std::vector<LaunchGrantRequirement> out;
   if (list.size() == 0) return out;
+  if (auto e = budget.take(list.size())) return std::unexpected(std::move(*e));
   out.reserve(list.size());
   for (auto element : list) {
     auto grant = parse_grant_requirement(element);
@@ -52,23 +53,23 @@ std::expected<std::vector<LaunchGrantRequirement>, ProtocolError> parse_grant_re
 }
 
 std::expected<LauncherCatalogEntry, ProtocolError> parse_launcher_entry(
-    orvik_capnp::RemoteLauncherCatalogEntry::Reader wire) {
+    orvik_capnp::RemoteLauncherCatalogEntry::Reader wire, ElementBudget& budget) {
   LauncherCatalogEntry entry;
-  if (auto error = assign_text(entry.text0, wire.getText0())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(entry.text1, wire.getText1())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(entry.text2, wire.getText2())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(entry.text3, wire.getText3())) return std::unexpected(std::move(*error));
+  if (auto e = assign_text(entry.text0, wire.getText0())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(entry.text1, wire.getText1())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(entry.text2, wire.getText2())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(entry.text3, wire.getText3())) return std::unexpected(std::move(*e));
   entry.flag0 = wire.getFlag0();
   entry.flag1 = wire.getFlag1();
-  if (auto error = assign_text(entry.text4, wire.getText4())) return std::unexpected(std::move(*error));
-  auto grants = parse_grant_requirements(wire.getGrantRequirements());
+  if (auto e = assign_text(entry.text4, wire.getText4())) return std::unexpected(std::move(*e));
+  auto grants = parse_grant_requirements(wire.getGrantRequirements(), budget);
   if (!grants) return std::unexpected(std::move(grants.error()));
   entry.grant_requirements = std::move(*grants);
-  auto services = parse_service_catalog(wire.getServiceEntries());
+  auto services = parse_service_catalog(wire.getServiceEntries(), budget);
   if (!services) return std::unexpected(std::move(services.error()));
   entry.service_entries = std::move(*services);
-  if (auto error = assign_text_list(entry.text_list, wire.getTextList())) {
-    return std::unexpected(std::move(*error));
+  if (auto e = assign_text_list(entry.text_list, wire.getTextList(), budget)) {
+    return std::unexpected(std::move(*e));
   }
   return entry;
 }
@@ -76,12 +77,13 @@ std::expected<LauncherCatalogEntry, ProtocolError> parse_launcher_entry(
 }  // namespace
 
 std::expected<std::vector<ServiceCatalogEntry>, ProtocolError> parse_service_catalog(
-    capnp::List<orvik_capnp::RemoteServiceCatalogEntry>::Reader list) {
+    capnp::List<orvik_capnp::RemoteServiceCatalogEntry>::Reader list, ElementBudget& budget) {
   std::vector<ServiceCatalogEntry> out;
   if (list.size() == 0) return out;
+  if (auto e = budget.take(list.size())) return std::unexpected(std::move(*e));
   out.reserve(list.size());
   for (auto element : list) {
-    auto entry = parse_service_entry(element);
+    auto entry = parse_service_entry(element, budget);
     if (!entry) return std::unexpected(std::move(entry.error()));
     out.push_back(std::move(*entry));
   }
@@ -89,12 +91,13 @@ std::expected<std::vector<ServiceCatalogEntry>, ProtocolError> parse_service_cat
 }
 
 std::expected<std::vector<LauncherCatalogEntry>, ProtocolError> parse_launcher_catalog(
-    capnp::List<orvik_capnp::RemoteLauncherCatalogEntry>::Reader list) {
+    capnp::List<orvik_capnp::RemoteLauncherCatalogEntry>::Reader list, ElementBudget& budget) {
   std::vector<LauncherCatalogEntry> out;
   if (list.size() == 0) return out;
+  if (auto e = budget.take(list.size())) return std::unexpected(std::move(*e));
   out.reserve(list.size());
   for (auto element : list) {
-    auto entry = parse_launcher_entry(element);
+    auto entry = parse_launcher_entry(element, budget);
     if (!entry) return std::unexpected(std::move(entry.error()));
     out.push_back(std::move(*entry));
   }
@@ -102,19 +105,37 @@ std::expected<std::vector<LauncherCatalogEntry>, ProtocolError> parse_launcher_c
 }
 
 std::expected<ServiceLaunchStatus, ProtocolError> parse_service_launch_status(
-    orvik_capnp::RemoteServiceLaunchStatus::Reader wire) {
+    orvik_capnp::RemoteServiceLaunchStatus::Reader wire, ElementBudget& budget) {
   ServiceLaunchStatus status;
-  if (auto error = assign_text(status.text0, wire.getText0())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text(status.text1, wire.getText1())) return std::unexpected(std::move(*error));
+  if (auto e = assign_text(status.text0, wire.getText0())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(status.text1, wire.getText1())) return std::unexpected(std::move(*e));
   status.flag = wire.getFlag();
-  if (auto error = assign_text(status.text2, wire.getText2())) return std::unexpected(std::move(*error));
-  if (auto error = assign_text_list(status.text_list, wire.getTextList())) {
-    return std::unexpected(std::move(*error));
+  if (auto e = assign_text(status.text2, wire.getText2())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text_list(status.text_list, wire.getTextList(), budget)) {
+    return std::unexpected(std::move(*e));
   }
-  auto services = parse_service_catalog(wire.getServiceEntries());
+  auto services = parse_service_catalog(wire.getServiceEntries(), budget);
   if (!services) return std::unexpected(std::move(services.error()));
   status.service_entries = std::move(*services);
   return status;
+}
+
+std::expected<std::vector<ServiceCatalogEntry>, ProtocolError> parse_service_catalog(
+    capnp::List<orvik_capnp::RemoteServiceCatalogEntry>::Reader list) {
+  auto budget = ElementBudget::unlimited();
+  return parse_service_catalog(list, budget);
+}
+
+std::expected<std::vector<LauncherCatalogEntry>, ProtocolError> parse_launcher_catalog(
+    capnp::List<orvik_capnp::RemoteLauncherCatalogEntry>::Reader list) {
+  auto budget = ElementBudget::unlimited();
+  return parse_launcher_catalog(list, budget);
+}
+
+std::expected<ServiceLaunchStatus, ProtocolError> parse_service_launch_status(
+    orvik_capnp::RemoteServiceLaunchStatus::Reader status) {
+  auto budget = ElementBudget::unlimited();
+  return parse_service_launch_status(status, budget);
 }
 
 }  // namespace remote_session_client

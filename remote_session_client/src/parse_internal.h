@@ -11,6 +11,7 @@
 
 #include <capnp/list.h>
 
+#include "element_budget.h"
 #include "orvik_config/orvik.capnp.h"
 #include "remote_session_client/parse.h"
 #include "remote_session_client/protocol_error.h"
@@ -27,9 +28,15 @@ inline std::optional<ProtocolError> assign_text(std::string& out, capnp::Text::R
   return std::nullopt;
 }
 
+// The converters below take the response's element budget; the public ones
+// in parse.h call them with an unlimited budget.
+std::expected<std::vector<std::string>, ProtocolError> parse_text_list(
+    capnp::List<capnp::Text>::Reader list, ElementBudget& budget);
+
 inline std::optional<ProtocolError> assign_text_list(std::vector<std::string>& out,
-                                                     capnp::List<capnp::Text>::Reader list) {
-  auto parsed = parse_text_list(list);
+                                                     capnp::List<capnp::Text>::Reader list,
+                                                     ElementBudget& budget) {
+  auto parsed = parse_text_list(list, budget);
   if (!parsed) return std::move(parsed.error());
   out = std::move(*parsed);
   return std::nullopt;
@@ -42,12 +49,24 @@ std::string_view auth_strength_name(std::uint16_t value);
 std::string_view remote_error_code_name(std::uint16_t value);
 
 std::expected<std::vector<AuthMethodInfo>, ProtocolError> parse_auth_methods(
-    capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list);
+    capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list, ElementBudget& budget);
 std::expected<SessionStarted, ProtocolError> parse_session_started(
     orvik_capnp::RemoteSessionSummary::Reader summary);
 std::expected<RemoteErrorInfo, ProtocolError> parse_remote_error(
     orvik_capnp::RemoteError::Reader error);
 std::expected<std::vector<CapInfo>, ProtocolError> parse_capset_list(
-    capnp::List<orvik_capnp::RemoteCapEntry>::Reader list);
+    capnp::List<orvik_capnp::RemoteCapEntry>::Reader list, ElementBudget& budget);
+
+std::expected<std::vector<ServiceCatalogEntry>, ProtocolError> parse_service_catalog(
+    capnp::List<orvik_capnp::RemoteServiceCatalogEntry>::Reader list, ElementBudget& budget);
+std::expected<std::vector<LauncherCatalogEntry>, ProtocolError> parse_launcher_catalog(
+    capnp::List<orvik_capnp::RemoteLauncherCatalogEntry>::Reader list, ElementBudget& budget);
+std::expected<ServiceLaunchStatus, ProtocolError> parse_service_launch_status(
+    orvik_capnp::RemoteServiceLaunchStatus::Reader status, ElementBudget& budget);
+
+std::expected<std::vector<ChatEventInfo>, ProtocolError> parse_chat_poll_events(
+    orvik_capnp::RemoteChatPollResult::Reader result, ElementBudget& budget);
+std::expected<std::vector<std::string>, ProtocolError> parse_chat_who_members(
+    orvik_capnp::RemoteChatWhoResult::Reader result, ElementBudget& budget);
 
 }  // namespace remote_session_client

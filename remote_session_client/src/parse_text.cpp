@@ -1,7 +1,6 @@
 // Text fields and text lists: validated as UTF-8, then copied once into an
 // exactly sized string.
-#include "remote_session_client/parse.h"
-
+#include "parse_internal.h"
 #include "remote_session_client/text.h"
 
 namespace remote_session_client {
@@ -15,9 +14,10 @@ std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text) {
 }
 
 std::expected<std::vector<std::string>, ProtocolError> parse_text_list(
-    capnp::List<capnp::Text>::Reader list) {
+    capnp::List<capnp::Text>::Reader list, ElementBudget& budget) {
   std::vector<std::string> out;
   if (list.size() == 0) return out;
+  if (auto e = budget.take(list.size())) return std::unexpected(std::move(*e));
   out.reserve(list.size());
   for (auto element : list) {
     auto text = parse_text(element);
@@ -25,6 +25,12 @@ std::expected<std::vector<std::string>, ProtocolError> parse_text_list(
     out.push_back(std::move(*text));
   }
   return out;
+}
+
+std::expected<std::vector<std::string>, ProtocolError> parse_text_list(
+    capnp::List<capnp::Text>::Reader list) {
+  auto budget = ElementBudget::unlimited();
+  return parse_text_list(list, budget);
 }
 
 }  // namespace remote_session_client

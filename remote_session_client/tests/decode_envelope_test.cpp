@@ -224,5 +224,39 @@ TEST(DecodeEnvelope, TraversalLimitIsTwoToTheTwentySix) {
             kCapnpPrefix + "Exceeded message traversal limit.  See capnp::ReaderOptions.");
 }
 
+const std::string kAmplified =
+    kCapnpPrefix + "Message lists more elements than it can hold (amplified list pointers).";
+
+// A capsetList of `count` zero-sized structs: one tag word, however many
+// elements it claims.
+Bytes zero_sized_entries(std::uint32_t count) {
+  RawMessage message;
+  std::size_t root = message.envelope(1, 2);
+  message.new_struct_list(root + 1, count, 0, 0);
+  return message.bytes();
+}
+
+TEST(DecodeEnvelope, ListsOfEmptyStructsCannotAmplify) {
+  // All-default entries in their shortest form still decode...
+  EXPECT_EQ(decoded<response::CapsetList>(1, zero_sized_entries(3)).entries.size(), 3U);
+  EXPECT_EQ(decoded<response::CapsetList>(1, zero_sized_entries(65536)).entries.size(), 65536U);
+  // ... but a handful of words cannot ask for millions of records.
+  EXPECT_EQ(decode_error(1, zero_sized_entries(65537)), kAmplified);
+  EXPECT_EQ(decode_error(1, zero_sized_entries(1U << 25)), kAmplified);
+}
+
+TEST(DecodeEnvelope, SharedListsCannotAmplify) {
+  // 200 launcher entries all pointing at one list of 1,000 one-word service
+  // entries: 200,200 records from about 2,800 words.
+  RawMessage message;
+  std::size_t root = message.envelope(1, 10);
+  std::size_t first = message.new_struct_list(root + 1, 200, 1, 8);
+  std::size_t services = message.new_struct_list(first + 1 + 6, 1000, 1, 0);
+  for (std::uint32_t i = 1; i < 200; ++i) {
+    message.list_pointer(first + i * 9 + 1 + 6, services - 1, RawMessage::kInlineComposite, 1000);
+  }
+  EXPECT_EQ(decode_error(1, message.bytes()), kAmplified);
+}
+
 }  // namespace
 }  // namespace remote_session_client
