@@ -52,7 +52,11 @@ def main(argv: Optional[List[str]] = None) -> int:
     accounts: Optional[Dict[str, str]] = dict(args.account) if args.account else None
     gateway = Gateway(motd=args.motd, accounts=accounts, disabled=args.disable_method)
     book = ScriptBook() if args.scripted else None
-    server = GatewayServer(args.host, args.port, gateway, book)
+    try:
+        server = GatewayServer(args.host, args.port, gateway, book)
+    except OSError as exc:
+        print(f"cannot listen on {args.host}:{args.port}: {exc}", file=sys.stderr)
+        return 1
     # The one line on stdout before any control answer: a parent reads the real port here.
     print(f"orvik gateway simulator listening on {server.address_text}", flush=True)
     signal.signal(signal.SIGTERM, _interrupt)

@@ -95,10 +95,19 @@ class ScriptedGateway:
         """Answer the next request with the `error` arm; `code` is a RemoteErrorCode name."""
         self.respond("error", {"code": code, "message": message}, seq=seq)
 
-    def raw(self, data: bytes, *, seq_offset: Optional[int] = None) -> None:
+    def raw(
+        self, data: bytes, *, seq_offset: Optional[int] = None, close: bool = False, drip: Optional[float] = None
+    ) -> None:
         """Send `data` verbatim (with whatever prefix it holds, or none); with `seq_offset`,
-        the request's seq is first written little-endian (u32) at that offset."""
-        self._script({"kind": "raw", "data": bytes(data), "seq_offset": seq_offset})
+        the request's seq is first written little-endian (u32) at that offset. With `close`,
+        the connection closes once `data` is sent; with `drip`, `data` leaves one byte per
+        send, `drip` seconds apart."""
+        script: Dict[str, Any] = {"kind": "raw", "data": bytes(data), "seq_offset": seq_offset}
+        if close:
+            script["close"] = True
+        if drip is not None:
+            script["drip"] = drip
+        self._script(script)
 
     def close(self) -> None:
         """Close the connection instead of answering the next request."""

@@ -13,9 +13,11 @@ as a dead connection later:
 - ``{"kind": "respond", "arm": A, "value": V, "seq": S}``: answer with
   response arm A set to V (as pycapnp sets it); S, if not None, replaces the
   echoed sequence number.
-- ``{"kind": "raw", "data": B, "seq_offset": O}``: send the bytes B verbatim
-  (the test includes whatever prefix it wants); with O not None the request's
-  seq is first written little-endian (u32) at byte offset O of B.
+- ``{"kind": "raw", "data": B, "seq_offset": O, "close": C, "drip": D}``: send
+  the bytes B verbatim (the test includes whatever prefix it wants); with O
+  not None the request's seq is first written little-endian (u32) at byte
+  offset O of B. With C true the connection closes once B is sent; with D not
+  None, B leaves one byte per send, D seconds apart (Nagle's algorithm off).
 - ``{"kind": "close"}``: close the connection instead of answering.
 - ``{"kind": "silent"}``: read the request and send nothing; the connection
   stays open and later requests on it are answered as usual.
@@ -55,12 +57,14 @@ class Respond(Script):
 class Raw(Script):
     data: bytes
     seq_offset: Optional[int]
+    close: bool = False
+    drip: Optional[float] = None
 
     def reply(self, request: wire.Request) -> wire.Reply:
         data = bytearray(self.data)
         if self.seq_offset is not None:
             _SEQ.pack_into(data, self.seq_offset, request.seq)
-        return wire.Reply(bytes(data), kind=f"scripted raw ({len(data)} bytes)")
+        return wire.Reply(bytes(data), kind=f"scripted raw ({len(data)} bytes)", close=self.close, drip=self.drip)
 
 
 class Close(Script):
@@ -89,7 +93,10 @@ def parse_script(spec: Mapping[str, Any]) -> Script:
             raise ValueError("raw data must be bytes")
         if offset is not None and not 0 <= offset <= len(data) - _SEQ.size:
             raise ValueError(f"seq_offset {offset} does not leave 4 bytes inside {len(data)} bytes of data")
-        return Raw(data, offset)
+        drip = spec.get("drip")
+        if drip is not None and not (isinstance(drip, (int, float)) and 0 <= drip <= 1):
+            raise ValueError(f"drip must be a pause of 0 to 1 seconds, not {drip!r}")
+        return Raw(data, offset, bool(spec.get("close", False)), None if drip is None else float(drip))
     if kind == "close":
         return Close()
     if kind == "silent":

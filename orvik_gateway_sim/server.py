@@ -11,6 +11,7 @@ from __future__ import annotations
 import logging
 import socket
 import socketserver
+import time
 from typing import Any, Optional, Tuple
 
 from . import labels, wire
@@ -76,6 +77,15 @@ class _ConnectionHandler(socketserver.StreamRequestHandler):
             return False
         reply = self.server.reply_to(conversation, request)
         log.info("%s seq=%d %s -> %s", peer, request.seq, labels.request_label(request), reply.kind)
-        if reply.data:
+        if reply.data and reply.drip is not None:
+            self._drip(reply.data, reply.drip)
+        elif reply.data:
             self.wfile.write(reply.data)
         return not reply.close
+
+    def _drip(self, data: bytes, pause: float) -> None:
+        """One byte per send, so that the client receives them one by one."""
+        self.connection.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        for i in range(len(data)):
+            self.wfile.write(data[i : i + 1])
+            time.sleep(pause)

@@ -47,6 +47,8 @@ class Reply:
     data: Optional[bytes]
     kind: str  # the answer kind, for the log
     close: bool = False
+    # Seconds between single-byte sends; None sends `data` in one go.
+    drip: Optional[float] = None
 
 
 def frame(payload: bytes) -> bytes:
