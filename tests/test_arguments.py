@@ -175,12 +175,6 @@ def test_type_error_from_index_is_renamed_and_keeps_its_cause(client):
     assert caught.value is not error and caught.value.__cause__ is cause
 
 
-def test_renamed_type_error_without_cause(client):
-    with pytest.raises(TypeError) as caught:
-        client.get_capset_entry("x", "1")
-    assert caught.value.__cause__ is None
-
-
 @pytest.mark.parametrize("error", [ValueError("v"), OverflowError("o"), RuntimeError("r")], ids=type)
 def test_other_errors_from_index_pass_through(client, orvik_gateway, error):
     with pytest.raises(type(error)) as caught:

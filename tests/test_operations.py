@@ -217,12 +217,3 @@ def test_release_closes_the_socket_without_logout(connect, orvik_gateway, socket
     gc.collect()
     assert socket_count() == before
     assert arms(orvik_gateway) == ["guestLogin"]
-
-
-def test_clients_are_independent(connect, orvik_gateway):
-    first, second = connect(), connect()
-    first.login_guest()
-    assert second.is_logged_out() is False
-    with pytest.raises(RuntimeError, match="unauthenticated"):
-        second.session_info()  # the session belongs to the first connection
-    assert first.session_info().principal_kind == "guest"

@@ -3,9 +3,12 @@ attribute values and types, read-only snapshots, reprs and their escapes."""
 
 from __future__ import annotations
 
+import sys
 import weakref
 
 import pytest
+
+import orvik
 
 pytestmark = pytest.mark.timeout(30)
 
@@ -187,3 +190,17 @@ def test_value_objects_outlive_their_client(connect, orvik_gateway):
     methods = c.list_auth_methods()
     del c
     assert [m.kind for m in methods] == ["password", "guest", "anonymous", "publicKey"]
+
+
+def test_released_objects_give_back_their_type_reference(connect, orvik_gateway):
+    # Each instance of a heap type holds a reference to its type; a missed
+    # release in a deallocator shows up as a count that only grows.
+    types = [orvik.Client, orvik.AuthMethod, orvik.SessionInfo, orvik.CapInfo]
+    before = [sys.getrefcount(t) for t in types]
+    for _ in range(5):
+        c = connect()
+        c.list_auth_methods()
+        c.login_guest()
+        c.list_capset()
+        del c
+    assert [sys.getrefcount(t) for t in types] == before
