@@ -54,9 +54,12 @@ def test_type_names(cls):
 
 
 @pytest.mark.parametrize("cls", ALL_CLASSES, ids=lambda c: c.__name__)
-def test_no_subclassing(cls):
+def test_no_subclassing_and_no_bare_instances(cls):
     with pytest.raises(TypeError):
         type("Derived", (cls,), {})
+    # An instance whose C++ part was never built must not come to exist.
+    with pytest.raises(TypeError):
+        object.__new__(cls)
 
 
 @pytest.mark.parametrize("cls", VALUE_CLASSES, ids=lambda c: c.__name__)

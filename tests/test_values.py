@@ -3,6 +3,8 @@ attribute values and types, read-only snapshots, reprs and their escapes."""
 
 from __future__ import annotations
 
+import copy
+import pickle
 import sys
 import weakref
 
@@ -175,13 +177,20 @@ def test_no_instance_dict_no_weakref_identity_equality(request, maker):
         weakref.ref(value)
     assert value == value and value != twin and hash(value) != hash(twin)
     assert repr(value) == repr(twin)
+    # Copying would need an object built outside the module: refused.
+    for duplicate in (copy.copy, copy.deepcopy, pickle.dumps):
+        with pytest.raises(TypeError):
+            duplicate(value)
 
 
-def test_client_has_no_instance_dict_and_no_weakref(client):
+def test_client_has_no_instance_dict_no_weakref_no_copy(client):
     with pytest.raises(AttributeError):
         client.extra = 1
     with pytest.raises(TypeError):
         weakref.ref(client)
+    for duplicate in (copy.copy, pickle.dumps):
+        with pytest.raises(TypeError):
+            duplicate(client)
     assert repr(client).startswith("<builtins.Client object at 0x")
 
 
