@@ -3,6 +3,7 @@ client can still do afterwards."""
 
 from __future__ import annotations
 
+import socket
 import time
 
 import pytest
@@ -183,6 +184,16 @@ def test_nothing_listening(closed_port, socket_count, options, last_error):
     assert type(caught.value) is ConnectionError
     assert caught.value.args == (f"timed out connecting to 127.0.0.1:{closed_port}; last error: {last_error}",)
     assert socket_count() == before
+
+
+def test_default_endpoint(closed_port):
+    with pytest.raises(ConnectionError, match=f"^timed out connecting to 127\\.0\\.0\\.1:{closed_port}; "):
+        orvik.Client(port=closed_port, connect_deadline_ms=0)
+    with socket.socket() as probe:
+        if probe.connect_ex(("127.0.0.1", 2327)) == 0:
+            pytest.skip("something listens on the default port 2327")
+    with pytest.raises(ConnectionError, match="^timed out connecting to 127\\.0\\.0\\.1:2327; "):
+        orvik.Client(connect_deadline_ms=0)
 
 
 def test_connect_retries_until_the_deadline(closed_port):
