@@ -6,7 +6,9 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "arguments.h"
 #include "conversions.h"
@@ -280,12 +282,12 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   }
   // The constructor's own defaults; its 10 s connect deadline replaces the
   // library's 240 s.
-  struct Duration {
+  struct DurationParameter {
     const char* parameter;
     std::uint64_t default_ms;
     rsc::Duration rsc::ClientConfig::*field;
   };
-  constexpr Duration durations[] = {
+  constexpr DurationParameter durations[] = {
       {"connect_deadline_ms", 10000, &rsc::ClientConfig::connect_deadline},
       {"io_timeout_ms", 60000, &rsc::ClientConfig::io_timeout},
       {"connect_retry_interval_ms", 100, &rsc::ClientConfig::connect_retry_interval},
