@@ -171,8 +171,7 @@ TEST(DecodeEnvelope, EveryTruncationFailsCleanly) {
 
 TEST(DecodeEnvelope, MalformedFramesAreCapnpErrors) {
   EXPECT_EQ(decode_error(0, Bytes{}), kCapnpPrefix +
-                "expected segment != nullptr && segment->checkObject(segment->getStartPtr(), ONE * "
-                "WORDS); Message did not contain a root pointer.");
+                "Message did not contain a root pointer.");
 
   Bytes huge_table(16, 0);
   huge_table[0] = 0xFF;  // 256 segments, with no room for their sizes
@@ -182,7 +181,6 @@ TEST(DecodeEnvelope, MalformedFramesAreCapnpErrors) {
   short_segment[4] = 0x40;  // claims 64 words
   EXPECT_EQ(decode_error(0, short_segment),
             kCapnpPrefix +
-                "expected array.size() >= offset + segmentSize [5 >= 65]; "
                 "Message ends prematurely in first segment.");
 
   RawMessage list_root;
@@ -194,7 +192,6 @@ TEST(DecodeEnvelope, MalformedFramesAreCapnpErrors) {
   out_of_bounds.struct_pointer(0, 40, 1, 1);
   EXPECT_EQ(decode_error(0, out_of_bounds.bytes()),
             kCapnpPrefix +
-                "expected boundsCheck(segment, ptr, ref->structRef.wordSize()); "
                 "Message contained out-of-bounds struct pointer.");
 }
 

@@ -29,27 +29,33 @@ V decoded(std::uint32_t seq, remote_session_client::ByteView bytes) {
 }
 
 // The display text of the decoding failure; "<decoded>" when it succeeded.
+// Cap'n Proto's descriptions start with the failed check ("expected
+// ref->kind() == WirePointer::STRUCT [1 == 0]; ") in words that change between
+// library versions; only the sentence after it is compared.
 inline std::string decode_error(std::uint32_t seq, remote_session_client::ByteView bytes) {
   auto result = remote_session_client::decode_response(seq, bytes);
   if (result) return "<decoded>";
-  return remote_session_client::to_string(result.error());
+  std::string text = remote_session_client::to_string(result.error());
+  const std::string prefix = "Cap'n Proto protocol error: expected ";
+  if (text.starts_with(prefix)) {
+    if (auto cut = text.find("; ", prefix.size()); cut != std::string::npos) {
+      text = "Cap'n Proto protocol error: " + text.substr(cut + 2);
+    }
+  }
+  return text;
 }
 
 inline const std::string kCapnpPrefix = "Cap'n Proto protocol error: ";
 
-// Cap'n Proto's own descriptions (as the Debian 0.9.2 library words them),
-// which decode_response passes through unchanged.
+// Cap'n Proto's own descriptions, which decode_response passes through
+// unchanged (less the failed check, see decode_error).
 inline const std::string kNotStruct =
-    "expected ref->kind() == WirePointer::STRUCT [1 == 0]; "
     "Message contains non-struct pointer where struct pointer was expected.";
 inline const std::string kNotList =
-    "expected ref->kind() == WirePointer::LIST [0 == 1]; "
     "Message contains non-list pointer where list pointer was expected.";
 inline const std::string kNotText =
-    "expected ref->kind() == WirePointer::LIST [0 == 1]; "
     "Message contains non-list pointer where text was expected.";
 inline const std::string kDataOnlyStructs =
-    "expected tag->structRef.ptrCount.get() > ZERO * POINTERS [0 > 0]; "
     "Expected a pointer list, but got a list of data-only structs.";
 
 }  // namespace rsc_test
