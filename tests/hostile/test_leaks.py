@@ -99,8 +99,11 @@ def _our_frame(frame: ElementTree.Element) -> bool:
 
 
 def _definite_leaks_in_our_code(xml_path: str) -> List[str]:
+    root = ElementTree.parse(xml_path).getroot()
+    # A memcheck run that ended early would report nothing at all.
+    assert "FINISHED" in [status.findtext("state") for status in root.iter("status")]
     found = []
-    for error in ElementTree.parse(xml_path).getroot().iter("error"):
+    for error in root.iter("error"):
         kind = error.findtext("kind") or ""
         frames = error.findall("./stack/frame")
         if not any(_our_frame(f) for f in frames):
