@@ -8,8 +8,10 @@
 Builds the canned C++ gateway and the floor client (CMake, build/bench),
 starts one gateway per CapSet size, and for system_motd(), session_info() and
 list_capset() with 10, 1,000 and 10,000 entries measures per-call latency
-(median, p99) and client CPU time per call for three clients: the floor
-(bench/floor_client.cpp), orvik, and a pure-Python client on pycapnp. Then it
+(median, p99) and client CPU time per call for the floor
+(bench/floor_client.cpp), the C++ client library alone (bench/library_client.cpp,
+to tell the library's cost from the Python layer's), orvik, and a pure-Python
+client on pycapnp. Then it
 reads orvik's resident set size before and after --rss-calls system_motd()
 calls. Every client runs in a process of its own, pinned to one CPU.
 
@@ -79,7 +81,9 @@ def parse_args(argv: Sequence[str]) -> argparse.Namespace:
         help="same: gateway and client on one CPU (default); split: on two different CPUs",
     )
     parser.add_argument("--cpu", type=int, help="the client's CPU (default: the last one allowed)")
-    parser.add_argument("--clients", default="floor,orvik,pycapnp", help="comma-separated subset of the clients")
+    parser.add_argument(
+        "--clients", default=",".join(report.CLIENTS), help="comma-separated subset of the clients (default: all)"
+    )
     parser.add_argument("--json", default=os.path.join(HERE, "results.json"), help="where to write the JSON")
     parser.add_argument("--markdown", help="where to write the Markdown tables (default: bench/RESULTS.md on a full run)")
     parser.add_argument("--no-build", action="store_true", help="use build/bench as it is")
@@ -191,8 +195,8 @@ def run_measuring(command: List[str], cpu: int) -> Dict:
 def measure(client: str, op: str, port: int, calls: int, warmup: int, cpu: int, workdir: str,
             result_path: Optional[str]) -> Dict:
     latencies_path = os.path.join(workdir, "latencies-%s-%s-%d.bin" % (client, op, port))
-    if client == "floor":
-        command = [os.path.join(BUILD_DIR, "floor_client")]
+    if client in ("floor", "library"):
+        command = [os.path.join(BUILD_DIR, "%s_client" % client)]
     else:
         command = [sys.executable, os.path.join(HERE, "measure_client.py"), "--client", client]
         if result_path:
@@ -300,9 +304,11 @@ def write_markdown(path: str, results: Dict, tables: Dict[str, str]) -> None:
 def main(argv: Sequence[str]) -> int:
     args = parse_args(argv)
     command = "python bench/run.py" + ("" if not argv else " " + " ".join(shlex.quote(a) for a in argv))
+    if os.environ.get("MAKELEVEL"):
+        command = "make bench" + (" BENCH_ARGS=%s" % shlex.quote(" ".join(argv)) if argv else "") + " (%s)" % command
     load_before = os.getloadavg()[0]
     print("load average (1 min): %.2f on %d CPUs%s" % (
-        load_before, os.cpu_count(), "  -- the machine is busy; numbers will be noisy" if load_before > 0.5 else ""))
+        load_before, os.cpu_count(), "  -- above 0.5: other work may add noise" if load_before > 0.5 else ""))
 
     if not args.no_build:
         build(args.jobs)
@@ -328,13 +334,13 @@ def main(argv: Sequence[str]) -> int:
                 try:
                     measurements[label][client] = measure(
                         client, op, port, calls, args.warmup, cpus["client"], workdir,
-                        None if client == "floor" else result_path,
+                        result_path if client in ("orvik", "pycapnp") else None,
                     )
                 except (MeasurementError, subprocess.TimeoutExpired, ValueError, OSError) as error:
                     failures.append("%s %s: %s" % (label, client, error))
                     measurements[label][client] = {"error": str(error)}
                     continue
-                if client != "floor":
+                if client in ("orvik", "pycapnp"):
                     with open(result_path) as f:
                         results_seen[client] = json.load(f)
                 m = measurements[label][client]
