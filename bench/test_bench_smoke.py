@@ -107,7 +107,7 @@ def test_targets_report_misses_and_unmeasured():
 
 
 def test_smoke_run_completes(built, tmp_path):
-    clients = "floor,pycapnp"
+    clients = "floor,library,pycapnp"
     probe = subprocess.run([sys.executable, "-c", "import orvik; orvik.Client"], cwd=HERE, capture_output=True)
     if probe.returncode == 0:
         clients += ",orvik"
