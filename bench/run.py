@@ -262,6 +262,13 @@ def kept_notes(path: str) -> str:
     return text[at:] if at >= 0 else NOTES_MARKER + "\n"
 
 
+def content_summary(checks: Dict[str, Dict[str, bool]]) -> str:
+    failed = ["%s (%s)" % (op, name) for op, by in checks.items() for name, ok in by.items() if not ok]
+    if failed:
+        return "DIFFERS in " + ", ".join(failed)
+    return "each Python client returned exactly what the gateway sent, in every measurement"
+
+
 def write_markdown(path: str, results: Dict, tables: Dict[str, str]) -> None:
     m = results["machine"]
     lines = [
@@ -270,10 +277,12 @@ def write_markdown(path: str, results: Dict, tables: Dict[str, str]) -> None:
         "Produced by `%s` on %s." % (results["command"], results["finished"]),
         "",
         "- machine: %d CPUs (`nproc`), %s, Linux %s, Python %s" % (m["nproc"], m["cpu_model"], m["kernel"], m["python"]),
+        "- clients: %s" % ", ".join("%s %s" % item for item in results["versions"].items()),
         "- placement: %s" % results["placement"]["text"],
         "- load average (1 min) before / after: %.2f / %.2f" % (results["load_before"], results["load_after"]),
         "- timed calls per measurement: %s (pycapnp list_capset() of 10,000 entries: %s); %s untimed warm-up calls"
         % (format(results["calls"], ","), format(results["pycapnp_large_calls"], ","), format(results["warmup"], ",")),
+        "- decoded content: %s" % content_summary(results["content_checks"]),
         "",
         "## Latency per call (µs)",
         "",
@@ -305,7 +314,7 @@ def main(argv: Sequence[str]) -> int:
     args = parse_args(argv)
     command = "python bench/run.py" + ("" if not argv else " " + " ".join(shlex.quote(a) for a in argv))
     if os.environ.get("MAKELEVEL"):
-        command = "make bench" + (" BENCH_ARGS=%s" % shlex.quote(" ".join(argv)) if argv else "") + " (%s)" % command
+        command = "make bench" + (" BENCH_ARGS=%s" % shlex.quote(" ".join(argv)) if argv else "")
     load_before = os.getloadavg()[0]
     print("load average (1 min): %.2f on %d CPUs%s" % (
         load_before, os.cpu_count(), "  -- above 0.5: other work may add noise" if load_before > 0.5 else ""))
