@@ -26,30 +26,31 @@ ArmResult wrap(std::expected<T, ProtocolError>&& parsed) {
 }
 
 template <typename Variant>
-ArmResult text_arm(capnp::Text::Reader text) {
-  return wrap<Variant>(parse_text(text));
+ArmResult text_arm(capnp::Text::Reader text, DecodeBudget& budget) {
+  return wrap<Variant>(parse_text(text, budget));
 }
 
-ArmResult decode_arm(Root::Reader root, ElementBudget& budget) {
+ArmResult decode_arm(Root::Reader root, DecodeBudget& budget) {
   switch (root.which()) {
     case Root::AUTH_METHODS:
       return wrap<response::AuthMethods>(parse_auth_methods(root.getAuthMethods(), budget));
     case Root::SESSION_STARTED:
-      return wrap<response::SessionStarted>(parse_session_started(root.getSessionStarted()));
+      return wrap<response::SessionStarted>(
+          parse_session_started(root.getSessionStarted(), budget));
     case Root::CAPSET_LIST:
       return wrap<response::CapsetList>(parse_capset_list(root.getCapsetList(), budget));
     case Root::CAP_GRANTED:
-      return wrap<response::CapGranted>(parse_cap_entry(root.getCapGranted()));
+      return wrap<response::CapGranted>(parse_cap_entry(root.getCapGranted(), budget));
     case Root::SESSION_INFO:
-      return wrap<response::SessionInfo>(parse_session_info(root.getSessionInfo()));
+      return wrap<response::SessionInfo>(parse_session_info(root.getSessionInfo(), budget));
     case Root::SYSTEM_MOTD:
-      return text_arm<response::SystemMotd>(root.getSystemMotd());
+      return text_arm<response::SystemMotd>(root.getSystemMotd(), budget);
     case Root::CHAT_SENT:
       return response::ChatSent{.value = root.getChatSent()};
     case Root::LOGGED_OUT:
       return response::LoggedOut{.value = root.getLoggedOut()};
     case Root::ERROR:
-      return wrap<response::Error>(parse_remote_error(root.getError()));
+      return wrap<response::Error>(parse_remote_error(root.getError(), budget));
     case Root::SERVICE_CATALOG:
       return wrap<response::ServiceCatalog>(
           parse_service_catalog(root.getServiceCatalog(), budget));
@@ -60,13 +61,13 @@ ArmResult decode_arm(Root::Reader root, ElementBudget& budget) {
       return wrap<response::ServiceLaunch>(
           parse_service_launch_status(root.getServiceLaunch(), budget));
     case Root::ADVENTURE_STATUS:
-      return text_arm<response::AdventureStatus>(root.getAdventureStatus());
+      return text_arm<response::AdventureStatus>(root.getAdventureStatus(), budget);
     case Root::ADVENTURE_LOOK:
-      return text_arm<response::AdventureLook>(root.getAdventureLook());
+      return text_arm<response::AdventureLook>(root.getAdventureLook(), budget);
     case Root::ADVENTURE_INVENTORY:
-      return text_arm<response::AdventureInventory>(root.getAdventureInventory());
+      return text_arm<response::AdventureInventory>(root.getAdventureInventory(), budget);
     case Root::ADVENTURE_GO:
-      return text_arm<response::AdventureGo>(root.getAdventureGo());
+      return text_arm<response::AdventureGo>(root.getAdventureGo(), budget);
     case Root::CHAT_JOINED:
       return response::ChatJoined{.value = root.getChatJoined()};
     case Root::CHAT_LEFT:
@@ -78,11 +79,11 @@ ArmResult decode_arm(Root::Reader root, ElementBudget& budget) {
       return wrap<response::ChatWhoMembers>(
           parse_chat_who_members(root.getChatWhoMembers(), budget));
     case Root::ADVENTURE_TAKE:
-      return text_arm<response::AdventureTake>(root.getAdventureTake());
+      return text_arm<response::AdventureTake>(root.getAdventureTake(), budget);
     case Root::ADVENTURE_DROP:
-      return text_arm<response::AdventureDrop>(root.getAdventureDrop());
+      return text_arm<response::AdventureDrop>(root.getAdventureDrop(), budget);
     case Root::ADVENTURE_USE:
-      return text_arm<response::AdventureUse>(root.getAdventureUse());
+      return text_arm<response::AdventureUse>(root.getAdventureUse(), budget);
   }
   // Unknown arms are refused before this switch.
   return std::unexpected(ProtocolError{ProtocolError::SchemaMismatch{"unreachable response arm"}});
@@ -108,7 +109,7 @@ std::expected<DecodedResponse, ProtocolError> decode_words(
         "Enum value or union discriminant " + std::to_string(arm) +
         " was not present in the schema."}});
   }
-  auto budget = ElementBudget::for_message(words.size());
+  auto budget = DecodeBudget::for_message(words.size());
   auto kind = decode_arm(root, budget);
   if (!kind) return std::unexpected(std::move(kind.error()));
   return DecodedResponse{std::move(*kind), seq};

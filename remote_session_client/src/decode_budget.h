@@ -1,12 +1,15 @@
-// How many list elements one response may turn into records.
+// What one response may cost us to decode: the list elements it may turn into
+// records and the text bytes it may copy into owned strings.
 //
-// Cap'n Proto bounds the words a reader visits (the traversal limit), not the
-// records we build from them: a list of zero-sized structs claims up to 2^26
-// elements in a few words, and a list shared by many pointers is decoded once
-// per pointer. Our records are far larger than a wire word (a service catalogue
-// entry is about 250 bytes), so either could make a small frame ask for many
-// gigabytes. An honest message stores every element it lists at least once,
-// in at least one word, so it never holds more elements than words.
+// Cap'n Proto bounds the words a reader visits (the traversal limit), not what
+// we build from them. A list of zero-sized structs claims up to 2^26 elements
+// in a few words, and a list or text shared by many pointers is read once per
+// pointer: 1,023 members pointing at one 512 KiB text is ~512 MiB of copies
+// from a frame of 512 KiB. Our records are also far larger than a wire word (a
+// service catalogue entry is about 250 bytes). Either way a small frame could
+// ask for many gigabytes. An honest message stores every element it lists at
+// least once, in at least one word, and every text it holds at least once, so
+// it never holds more elements than words nor more text bytes than bytes.
 #pragma once
 
 #include <algorithm>
@@ -19,35 +22,57 @@
 
 namespace remote_session_client {
 
-class ElementBudget {
+class DecodeBudget {
  public:
-  // Room for every element of an honest message of `words` words, and for
-  // lists of all-default structs written in their shortest (zero-word) form.
-  static ElementBudget for_message(std::size_t words) {
-    return ElementBudget(std::max<std::uint64_t>(words, kFloor));
+  // Room for every element and every text of an honest message of `words`
+  // words.
+  static DecodeBudget for_message(std::size_t words) {
+    const std::uint64_t bytes = std::uint64_t{words} * kWordBytes;
+    return DecodeBudget(std::max<std::uint64_t>(words, kElementFloor),
+                        std::max<std::uint64_t>(bytes, kTextByteFloor));
   }
 
   // For converters called on their own, outside decode_response.
-  static ElementBudget unlimited() {
-    return ElementBudget(std::numeric_limits<std::uint64_t>::max());
+  static DecodeBudget unlimited() {
+    constexpr auto kAll = std::numeric_limits<std::uint64_t>::max();
+    return DecodeBudget(kAll, kAll);
   }
 
   // Accounts for a list of `elements` before any of its records is built.
-  std::optional<ProtocolError> take(std::uint64_t elements) {
-    if (elements > left_) {
+  std::optional<ProtocolError> take_elements(std::uint64_t elements) {
+    if (elements > elements_left_) {
       return ProtocolError{ProtocolError::Capnp{
           "Message lists more elements than it can hold (amplified list pointers)."}};
     }
-    left_ -= elements;
+    elements_left_ -= elements;
+    return std::nullopt;
+  }
+
+  // Accounts for a text of `bytes` before it is read or copied.
+  std::optional<ProtocolError> take_text(std::uint64_t bytes) {
+    if (bytes > text_bytes_left_) {
+      return ProtocolError{ProtocolError::Capnp{
+          "Message holds less text than it lists (amplified text pointers)."}};
+    }
+    text_bytes_left_ -= bytes;
     return std::nullopt;
   }
 
  private:
-  static constexpr std::uint64_t kFloor = 65536;
+  static constexpr std::uint64_t kWordBytes = 8;
+  // Lists of all-default structs written in their shortest (zero-word) form
+  // hold elements but no words; this many cost little at any frame size.
+  static constexpr std::uint64_t kElementFloor = 65536;
+  // The bound is there to refuse amplification, not to audit small answers:
+  // 64 KiB of copies is harmless at any frame size, so a small frame that
+  // shares a few texts is still read.
+  static constexpr std::uint64_t kTextByteFloor = 64 * 1024;
 
-  explicit ElementBudget(std::uint64_t left) : left_(left) {}
+  DecodeBudget(std::uint64_t elements, std::uint64_t text_bytes)
+      : elements_left_(elements), text_bytes_left_(text_bytes) {}
 
-  std::uint64_t left_;
+  std::uint64_t elements_left_;
+  std::uint64_t text_bytes_left_;
 };
 
 }  // namespace remote_session_client

@@ -32,10 +32,12 @@ constexpr std::array<std::string_view, 9> kRemoteErrorCodes = {
     "interfaceMismatch", "staleSession", "methodDenied", "serviceUnavailable"};
 
 std::expected<AuthMethodInfo, ProtocolError> parse_auth_method(
-    orvik_capnp::RemoteAuthMethod::Reader method, ElementBudget& budget) {
+    orvik_capnp::RemoteAuthMethod::Reader method, DecodeBudget& budget) {
   AuthMethodInfo info;
   info.kind = auth_method_kind_name(static_cast<std::uint16_t>(method.getKind()));
-  if (auto e = assign_text(info.label, method.getLabel())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(info.label, method.getLabel(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
   if (auto e = assign_text_list(info.profile_hints, method.getProfileHints(), budget)) {
     return std::unexpected(std::move(*e));
   }
@@ -60,10 +62,10 @@ std::string_view remote_error_code_name(std::uint16_t value) {
 }
 
 std::expected<std::vector<AuthMethodInfo>, ProtocolError> parse_auth_methods(
-    capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list, ElementBudget& budget) {
+    capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list, DecodeBudget& budget) {
   std::vector<AuthMethodInfo> out;
   if (list.size() == 0) return out;
-  if (auto e = budget.take(list.size())) return std::unexpected(std::move(*e));
+  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
   out.reserve(list.size());
   for (auto element : list) {
     auto method = parse_auth_method(element, budget);
@@ -74,14 +76,14 @@ std::expected<std::vector<AuthMethodInfo>, ProtocolError> parse_auth_methods(
 }
 
 std::expected<SessionInfoSummary, ProtocolError> parse_session_info(
-    orvik_capnp::SessionInfo::Reader info) {
+    orvik_capnp::SessionInfo::Reader info, DecodeBudget& budget) {
   SessionInfoSummary summary;
   const auto principal = info.getPrincipal();
-  if (auto e = assign_text(summary.profile, info.getProfile())) {
+  if (auto e = assign_text(summary.profile, info.getProfile(), budget)) {
     return std::unexpected(std::move(*e));
   }
   summary.principal_kind = principal_kind_name(static_cast<std::uint16_t>(principal.getKind()));
-  if (auto e = assign_text(summary.principal_display_name, principal.getDisplayName())) {
+  if (auto e = assign_text(summary.principal_display_name, principal.getDisplayName(), budget)) {
     return std::unexpected(std::move(*e));
   }
   summary.auth_strength = auth_strength_name(static_cast<std::uint16_t>(info.getAuthStrength()));
@@ -92,20 +94,26 @@ std::expected<SessionInfoSummary, ProtocolError> parse_session_info(
 }
 
 std::expected<SessionStarted, ProtocolError> parse_session_started(
-    orvik_capnp::RemoteSessionSummary::Reader summary) {
-  auto session = parse_session_info(summary.getSession());
+    orvik_capnp::RemoteSessionSummary::Reader summary, DecodeBudget& budget) {
+  auto session = parse_session_info(summary.getSession(), budget);
   if (!session) return std::unexpected(std::move(session.error()));
   return SessionStarted{std::move(*session), summary.getSummaryValue()};
 }
 
 std::expected<RemoteErrorInfo, ProtocolError> parse_remote_error(
-    orvik_capnp::RemoteError::Reader error) {
+    orvik_capnp::RemoteError::Reader error, DecodeBudget& budget) {
   RemoteErrorInfo info;
   info.code = remote_error_code_name(static_cast<std::uint16_t>(error.getCode()));
-  if (auto failure = assign_text(info.message, error.getMessage())) {
+  if (auto failure = assign_text(info.message, error.getMessage(), budget)) {
     return std::unexpected(std::move(*failure));
   }
   return info;
+}
+
+std::expected<SessionInfoSummary, ProtocolError> parse_session_info(
+    orvik_capnp::SessionInfo::Reader info) {
+  auto budget = DecodeBudget::unlimited();
+  return parse_session_info(info, budget);
 }
 
 }  // namespace remote_session_client

@@ -8,14 +8,26 @@ namespace remote_session_client {
 namespace {
 
 std::expected<ServiceCatalogEntry, ProtocolError> parse_service_entry(
-    orvik_capnp::RemoteServiceCatalogEntry::Reader wire, ElementBudget& budget) {
+    orvik_capnp::RemoteServiceCatalogEntry::Reader wire, DecodeBudget& budget) {
   ServiceCatalogEntry entry;
-  if (auto e = assign_text(entry.text0, wire.getText0())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(entry.text1, wire.getText1())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(entry.text2, wire.getText2())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(entry.text3, wire.getText3())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(entry.text4, wire.getText4())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(entry.text5, wire.getText5())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(entry.text0, wire.getText0(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(entry.text1, wire.getText1(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(entry.text2, wire.getText2(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(entry.text3, wire.getText3(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(entry.text4, wire.getText4(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(entry.text5, wire.getText5(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
   entry.value = wire.getValue();
   if (auto e = assign_text_list(entry.text_list0, wire.getTextList0(), budget)) {
     return std::unexpected(std::move(*e));
@@ -27,25 +39,33 @@ std::expected<ServiceCatalogEntry, ProtocolError> parse_service_entry(
 }
 
 std::expected<LaunchGrantRequirement, ProtocolError> parse_grant_requirement(
-    orvik_capnp::RemoteLaunchGrantRequirement::Reader wire) {
+    orvik_capnp::RemoteLaunchGrantRequirement::Reader wire, DecodeBudget& budget) {
   LaunchGrantRequirement grant;
-  if (auto e = assign_text(grant.text0, wire.getText0())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(grant.text1, wire.getText1())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(grant.text2, wire.getText2())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(grant.text3, wire.getText3())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(grant.text0, wire.getText0(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(grant.text1, wire.getText1(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(grant.text2, wire.getText2(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(grant.text3, wire.getText3(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
   grant.value = wire.getValue();
   grant.flag = wire.getFlag();
   return grant;
 }
 
 std::expected<std::vector<LaunchGrantRequirement>, ProtocolError> parse_grant_requirements(
-    capnp::List<orvik_capnp::RemoteLaunchGrantRequirement>::Reader list, ElementBudget& budget) {
+    capnp::List<orvik_capnp::RemoteLaunchGrantRequirement>::Reader list, DecodeBudget& budget) {
   std::vector<LaunchGrantRequirement> out;
   if (list.size() == 0) return out;
-  if (auto e = budget.take(list.size())) return std::unexpected(std::move(*e));
+  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
   out.reserve(list.size());
   for (auto element : list) {
-    auto grant = parse_grant_requirement(element);
+    auto grant = parse_grant_requirement(element, budget);
     if (!grant) return std::unexpected(std::move(grant.error()));
     out.push_back(std::move(*grant));
   }
@@ -53,15 +73,25 @@ std::expected<std::vector<LaunchGrantRequirement>, ProtocolError> parse_grant_re
 }
 
 std::expected<LauncherCatalogEntry, ProtocolError> parse_launcher_entry(
-    orvik_capnp::RemoteLauncherCatalogEntry::Reader wire, ElementBudget& budget) {
+    orvik_capnp::RemoteLauncherCatalogEntry::Reader wire, DecodeBudget& budget) {
   LauncherCatalogEntry entry;
-  if (auto e = assign_text(entry.text0, wire.getText0())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(entry.text1, wire.getText1())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(entry.text2, wire.getText2())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(entry.text3, wire.getText3())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(entry.text0, wire.getText0(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(entry.text1, wire.getText1(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(entry.text2, wire.getText2(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(entry.text3, wire.getText3(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
   entry.flag0 = wire.getFlag0();
   entry.flag1 = wire.getFlag1();
-  if (auto e = assign_text(entry.text4, wire.getText4())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(entry.text4, wire.getText4(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
   auto grants = parse_grant_requirements(wire.getGrantRequirements(), budget);
   if (!grants) return std::unexpected(std::move(grants.error()));
   entry.grant_requirements = std::move(*grants);
@@ -77,10 +107,10 @@ std::expected<LauncherCatalogEntry, ProtocolError> parse_launcher_entry(
 }  // namespace
 
 std::expected<std::vector<ServiceCatalogEntry>, ProtocolError> parse_service_catalog(
-    capnp::List<orvik_capnp::RemoteServiceCatalogEntry>::Reader list, ElementBudget& budget) {
+    capnp::List<orvik_capnp::RemoteServiceCatalogEntry>::Reader list, DecodeBudget& budget) {
   std::vector<ServiceCatalogEntry> out;
   if (list.size() == 0) return out;
-  if (auto e = budget.take(list.size())) return std::unexpected(std::move(*e));
+  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
   out.reserve(list.size());
   for (auto element : list) {
     auto entry = parse_service_entry(element, budget);
@@ -91,10 +121,10 @@ std::expected<std::vector<ServiceCatalogEntry>, ProtocolError> parse_service_cat
 }
 
 std::expected<std::vector<LauncherCatalogEntry>, ProtocolError> parse_launcher_catalog(
-    capnp::List<orvik_capnp::RemoteLauncherCatalogEntry>::Reader list, ElementBudget& budget) {
+    capnp::List<orvik_capnp::RemoteLauncherCatalogEntry>::Reader list, DecodeBudget& budget) {
   std::vector<LauncherCatalogEntry> out;
   if (list.size() == 0) return out;
-  if (auto e = budget.take(list.size())) return std::unexpected(std::move(*e));
+  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
   out.reserve(list.size());
   for (auto element : list) {
     auto entry = parse_launcher_entry(element, budget);
@@ -105,12 +135,18 @@ std::expected<std::vector<LauncherCatalogEntry>, ProtocolError> parse_launcher_c
 }
 
 std::expected<ServiceLaunchStatus, ProtocolError> parse_service_launch_status(
-    orvik_capnp::RemoteServiceLaunchStatus::Reader wire, ElementBudget& budget) {
+    orvik_capnp::RemoteServiceLaunchStatus::Reader wire, DecodeBudget& budget) {
   ServiceLaunchStatus status;
-  if (auto e = assign_text(status.text0, wire.getText0())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(status.text1, wire.getText1())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(status.text0, wire.getText0(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(status.text1, wire.getText1(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
   status.flag = wire.getFlag();
-  if (auto e = assign_text(status.text2, wire.getText2())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(status.text2, wire.getText2(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
   if (auto e = assign_text_list(status.text_list, wire.getTextList(), budget)) {
     return std::unexpected(std::move(*e));
   }
@@ -122,19 +158,19 @@ std::expected<ServiceLaunchStatus, ProtocolError> parse_service_launch_status(
 
 std::expected<std::vector<ServiceCatalogEntry>, ProtocolError> parse_service_catalog(
     capnp::List<orvik_capnp::RemoteServiceCatalogEntry>::Reader list) {
-  auto budget = ElementBudget::unlimited();
+  auto budget = DecodeBudget::unlimited();
   return parse_service_catalog(list, budget);
 }
 
 std::expected<std::vector<LauncherCatalogEntry>, ProtocolError> parse_launcher_catalog(
     capnp::List<orvik_capnp::RemoteLauncherCatalogEntry>::Reader list) {
-  auto budget = ElementBudget::unlimited();
+  auto budget = DecodeBudget::unlimited();
   return parse_launcher_catalog(list, budget);
 }
 
 std::expected<ServiceLaunchStatus, ProtocolError> parse_service_launch_status(
     orvik_capnp::RemoteServiceLaunchStatus::Reader status) {
-  auto budget = ElementBudget::unlimited();
+  auto budget = DecodeBudget::unlimited();
   return parse_service_launch_status(status, budget);
 }
 

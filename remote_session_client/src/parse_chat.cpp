@@ -10,11 +10,17 @@ namespace {
 constexpr std::uint16_t kLastChatEventKind = 4;
 
 std::expected<ChatEventInfo, ProtocolError> parse_chat_event(
-    orvik_capnp::RemoteChatEvent::Reader wire) {
+    orvik_capnp::RemoteChatEvent::Reader wire, DecodeBudget& budget) {
   ChatEventInfo event;
-  if (auto e = assign_text(event.text0, wire.getText0())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(event.text1, wire.getText1())) return std::unexpected(std::move(*e));
-  if (auto e = assign_text(event.text2, wire.getText2())) return std::unexpected(std::move(*e));
+  if (auto e = assign_text(event.text0, wire.getText0(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(event.text1, wire.getText1(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
+  if (auto e = assign_text(event.text2, wire.getText2(), budget)) {
+    return std::unexpected(std::move(*e));
+  }
   const auto kind = static_cast<std::uint16_t>(wire.getKind());
   event.kind = kind <= kLastChatEventKind ? static_cast<std::uint8_t>(kind) : 0;
   return event;
@@ -23,14 +29,14 @@ std::expected<ChatEventInfo, ProtocolError> parse_chat_event(
 }  // namespace
 
 std::expected<std::vector<ChatEventInfo>, ProtocolError> parse_chat_poll_events(
-    orvik_capnp::RemoteChatPollResult::Reader result, ElementBudget& budget) {
+    orvik_capnp::RemoteChatPollResult::Reader result, DecodeBudget& budget) {
   const auto list = result.getEvents();
   std::vector<ChatEventInfo> out;
   if (list.size() == 0) return out;
-  if (auto e = budget.take(list.size())) return std::unexpected(std::move(*e));
+  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
   out.reserve(list.size());
   for (auto element : list) {
-    auto event = parse_chat_event(element);
+    auto event = parse_chat_event(element, budget);
     if (!event) return std::unexpected(std::move(event.error()));
     out.push_back(std::move(*event));
   }
@@ -38,19 +44,19 @@ std::expected<std::vector<ChatEventInfo>, ProtocolError> parse_chat_poll_events(
 }
 
 std::expected<std::vector<std::string>, ProtocolError> parse_chat_who_members(
-    orvik_capnp::RemoteChatWhoResult::Reader result, ElementBudget& budget) {
+    orvik_capnp::RemoteChatWhoResult::Reader result, DecodeBudget& budget) {
   return parse_text_list(result.getMembers(), budget);
 }
 
 std::expected<std::vector<ChatEventInfo>, ProtocolError> parse_chat_poll_events(
     orvik_capnp::RemoteChatPollResult::Reader result) {
-  auto budget = ElementBudget::unlimited();
+  auto budget = DecodeBudget::unlimited();
   return parse_chat_poll_events(result, budget);
 }
 
 std::expected<std::vector<std::string>, ProtocolError> parse_chat_who_members(
     orvik_capnp::RemoteChatWhoResult::Reader result) {
-  auto budget = ElementBudget::unlimited();
+  auto budget = DecodeBudget::unlimited();
   return parse_chat_who_members(result, budget);
 }
 

@@ -11,7 +11,7 @@
 
 #include <capnp/list.h>
 
-#include "element_budget.h"
+#include "decode_budget.h"
 #include "orvik_config/orvik.capnp.h"
 #include "remote_session_client/parse.h"
 #include "remote_session_client/protocol_error.h"
@@ -19,23 +19,29 @@
 
 namespace remote_session_client {
 
+// The converters below take the response's budget (see decode_budget.h);
+// the public ones in parse.h call them with an unlimited budget.
+
+// Charges the text to `budget` before validating and copying it.
+std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text,
+                                                     DecodeBudget& budget);
+
 // Fills `out` from a Text field; returns the failure, if any. Lets each
 // converter read its fields as a flat sequence where the first failure wins.
-inline std::optional<ProtocolError> assign_text(std::string& out, capnp::Text::Reader text) {
-  auto parsed = parse_text(text);
+inline std::optional<ProtocolError> assign_text(std::string& out, capnp::Text::Reader text,
+                                                DecodeBudget& budget) {
+  auto parsed = parse_text(text, budget);
   if (!parsed) return std::move(parsed.error());
   out = std::move(*parsed);
   return std::nullopt;
 }
 
-// The converters below take the response's element budget; the public ones
-// in parse.h call them with an unlimited budget.
 std::expected<std::vector<std::string>, ProtocolError> parse_text_list(
-    capnp::List<capnp::Text>::Reader list, ElementBudget& budget);
+    capnp::List<capnp::Text>::Reader list, DecodeBudget& budget);
 
 inline std::optional<ProtocolError> assign_text_list(std::vector<std::string>& out,
                                                      capnp::List<capnp::Text>::Reader list,
-                                                     ElementBudget& budget) {
+                                                     DecodeBudget& budget) {
   auto parsed = parse_text_list(list, budget);
   if (!parsed) return std::move(parsed.error());
   out = std::move(*parsed);
@@ -49,24 +55,28 @@ std::string_view auth_strength_name(std::uint16_t value);
 std::string_view remote_error_code_name(std::uint16_t value);
 
 std::expected<std::vector<AuthMethodInfo>, ProtocolError> parse_auth_methods(
-    capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list, ElementBudget& budget);
+    capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list, DecodeBudget& budget);
+std::expected<SessionInfoSummary, ProtocolError> parse_session_info(
+    orvik_capnp::SessionInfo::Reader info, DecodeBudget& budget);
 std::expected<SessionStarted, ProtocolError> parse_session_started(
-    orvik_capnp::RemoteSessionSummary::Reader summary);
+    orvik_capnp::RemoteSessionSummary::Reader summary, DecodeBudget& budget);
 std::expected<RemoteErrorInfo, ProtocolError> parse_remote_error(
-    orvik_capnp::RemoteError::Reader error);
+    orvik_capnp::RemoteError::Reader error, DecodeBudget& budget);
+std::expected<CapInfo, ProtocolError> parse_cap_entry(orvik_capnp::RemoteCapEntry::Reader entry,
+                                                      DecodeBudget& budget);
 std::expected<std::vector<CapInfo>, ProtocolError> parse_capset_list(
-    capnp::List<orvik_capnp::RemoteCapEntry>::Reader list, ElementBudget& budget);
+    capnp::List<orvik_capnp::RemoteCapEntry>::Reader list, DecodeBudget& budget);
 
 std::expected<std::vector<ServiceCatalogEntry>, ProtocolError> parse_service_catalog(
-    capnp::List<orvik_capnp::RemoteServiceCatalogEntry>::Reader list, ElementBudget& budget);
+    capnp::List<orvik_capnp::RemoteServiceCatalogEntry>::Reader list, DecodeBudget& budget);
 std::expected<std::vector<LauncherCatalogEntry>, ProtocolError> parse_launcher_catalog(
-    capnp::List<orvik_capnp::RemoteLauncherCatalogEntry>::Reader list, ElementBudget& budget);
+    capnp::List<orvik_capnp::RemoteLauncherCatalogEntry>::Reader list, DecodeBudget& budget);
 std::expected<ServiceLaunchStatus, ProtocolError> parse_service_launch_status(
-    orvik_capnp::RemoteServiceLaunchStatus::Reader status, ElementBudget& budget);
+    orvik_capnp::RemoteServiceLaunchStatus::Reader status, DecodeBudget& budget);
 
 std::expected<std::vector<ChatEventInfo>, ProtocolError> parse_chat_poll_events(
-    orvik_capnp::RemoteChatPollResult::Reader result, ElementBudget& budget);
+    orvik_capnp::RemoteChatPollResult::Reader result, DecodeBudget& budget);
 std::expected<std::vector<std::string>, ProtocolError> parse_chat_who_members(
-    orvik_capnp::RemoteChatWhoResult::Reader result, ElementBudget& budget);
+    orvik_capnp::RemoteChatWhoResult::Reader result, DecodeBudget& budget);
 
 }  // namespace remote_session_client

@@ -1,11 +1,15 @@
-// Text fields and text lists: validated as UTF-8, then copied once into an
-// exactly sized string.
+// Text fields and text lists: charged to the response's budget, validated as
+// UTF-8, then copied once into an exactly sized string.
 #include "parse_internal.h"
 #include "remote_session_client/text.h"
 
 namespace remote_session_client {
 
-std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text) {
+std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text,
+                                                     DecodeBudget& budget) {
+  // Charged before it is validated or copied: both read every byte, and a
+  // text shared by many pointers must fail before it is read once too often.
+  if (auto e = budget.take_text(text.size())) return std::unexpected(std::move(*e));
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.begin());
   if (auto valid = validate_utf8(ByteView(bytes, text.size())); !valid) {
     return std::unexpected(ProtocolError{ProtocolError::Utf8{valid.error()}});
@@ -14,22 +18,27 @@ std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text) {
 }
 
 std::expected<std::vector<std::string>, ProtocolError> parse_text_list(
-    capnp::List<capnp::Text>::Reader list, ElementBudget& budget) {
+    capnp::List<capnp::Text>::Reader list, DecodeBudget& budget) {
   std::vector<std::string> out;
   if (list.size() == 0) return out;
-  if (auto e = budget.take(list.size())) return std::unexpected(std::move(*e));
+  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
   out.reserve(list.size());
   for (auto element : list) {
-    auto text = parse_text(element);
+    auto text = parse_text(element, budget);
     if (!text) return std::unexpected(std::move(text.error()));
     out.push_back(std::move(*text));
   }
   return out;
 }
 
+std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text) {
+  auto budget = DecodeBudget::unlimited();
+  return parse_text(text, budget);
+}
+
 std::expected<std::vector<std::string>, ProtocolError> parse_text_list(
     capnp::List<capnp::Text>::Reader list) {
-  auto budget = ElementBudget::unlimited();
+  auto budget = DecodeBudget::unlimited();
   return parse_text_list(list, budget);
 }
 

@@ -1,9 +1,11 @@
 // The response envelope: sequence check, arm dispatch, Bool and Text arms,
-// malformed and truncated messages, alignment and the reader limits.
+// malformed and truncated messages, alignment, the reader limits and what one
+// response may cost to decode.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "decode_expect.h"
 #include "message_builders.h"
@@ -253,6 +255,102 @@ TEST(DecodeEnvelope, SharedListsCannotAmplify) {
     message.list_pointer(first + i * 9 + 1 + 6, services - 1, RawMessage::kInlineComposite, 1000);
   }
   EXPECT_EQ(decode_error(1, message.bytes()), kAmplified);
+}
+
+const std::string kAmplifiedText =
+    kCapnpPrefix + "Message holds less text than it lists (amplified text pointers).";
+
+// One stored text of `size` bytes (and its NUL) that any number of pointers
+// may share; returns its first word.
+std::size_t stored_text(RawMessage& message, std::size_t size, char fill) {
+  std::size_t at = message.alloc((size + 8) / 8);
+  message.set_bytes(at, 0, std::string(size, fill));
+  return at;
+}
+
+void point_at_text(RawMessage& message, std::size_t pointer_at, std::size_t text_at,
+                   std::size_t size) {
+  message.list_pointer(pointer_at, text_at, RawMessage::kByte,
+                       static_cast<std::uint32_t>(size + 1));
+}
+
+// A chatWhoMembers answer of `members` pointers to one text of `text_bytes`,
+// then `padding` words nothing points at.
+Bytes shared_members(std::uint32_t members, std::size_t text_bytes, std::size_t padding = 0) {
+  RawMessage message;
+  std::size_t root = message.envelope(1, static_cast<std::uint16_t>(Root::CHAT_WHO_MEMBERS));
+  std::size_t result = message.new_struct(root + 1, 0, 1);
+  std::size_t list = message.alloc(members);
+  message.list_pointer(result, list, RawMessage::kPointer, members);
+  std::size_t text = stored_text(message, text_bytes, 'm');
+  for (std::uint32_t i = 0; i < members; ++i) point_at_text(message, list + i, text, text_bytes);
+  message.alloc(padding);
+  return message.bytes();
+}
+
+// A capsetList of `entries` whose names and transfer policies all point at
+// one text of `text_bytes`.
+Bytes shared_cap_texts(std::uint32_t entries, std::size_t text_bytes) {
+  RawMessage message;
+  std::size_t root = message.envelope(1, static_cast<std::uint16_t>(Root::CAPSET_LIST));
+  std::size_t first = message.new_struct_list(root + 1, entries, 2, 2);
+  std::size_t text = stored_text(message, text_bytes, 'c');
+  for (std::uint32_t i = 0; i < entries; ++i) {
+    point_at_text(message, first + i * 4 + 2, text, text_bytes);  // name
+    point_at_text(message, first + i * 4 + 3, text, text_bytes);  // transferPolicy
+  }
+  return message.bytes();
+}
+
+TEST(DecodeEnvelope, SharedTextCannotAmplify) {
+  // 1,023 members of one 512 KiB text: ~512 MiB of copies from a 520 KiB
+  // frame, just inside the traversal limit.
+  EXPECT_EQ(decode_error(1, shared_members(1023, 512 * 1024 - 9)), kAmplifiedText);
+  // Single text fields count as list elements do: 200 copies of 4 KiB from
+  // a frame of about 7 KiB.
+  EXPECT_EQ(decode_error(1, shared_cap_texts(100, 4096)), kAmplifiedText);
+  // A small frame that shares a few texts is still read.
+  auto caps = decoded<response::CapsetList>(1, shared_cap_texts(8, 4096));
+  ASSERT_EQ(caps.entries.size(), 8U);
+  EXPECT_EQ(caps.entries[7].name, std::string(4096, 'c'));
+  EXPECT_EQ(caps.entries[7].transfer_policy, std::string(4096, 'c'));
+}
+
+TEST(DecodeEnvelope, TextAllowanceIsTheFrameOrSixtyFourKiB) {
+  // Below 64 KiB of frame, 64 KiB of copies, to the byte.
+  EXPECT_EQ(decoded<response::ChatWhoMembers>(1, shared_members(64, 1024)).members.size(), 64U);
+  EXPECT_EQ(decode_error(1, shared_members(64, 1025)), kAmplifiedText);
+  EXPECT_EQ(decode_error(1, shared_members(65, 1024)), kAmplifiedText);
+
+  // Above it, the frame's own size: two copies of a 64 KiB text need a
+  // frame of 128 KiB, padding included.
+  constexpr std::size_t kText = 64 * 1024;
+  const std::size_t unpadded = shared_members(2, kText).size();
+  ASSERT_EQ((2 * kText - unpadded) % 8, 0U);
+  const std::size_t padding = (2 * kText - unpadded) / 8;
+  auto exact = shared_members(2, kText, padding);
+  ASSERT_EQ(exact.size(), 2 * kText);
+  auto members = decoded<response::ChatWhoMembers>(1, exact).members;
+  ASSERT_EQ(members.size(), 2U);
+  EXPECT_EQ(members[1], std::string(kText, 'm'));
+  EXPECT_EQ(decode_error(1, shared_members(2, kText, padding - 1)), kAmplifiedText);
+}
+
+TEST(DecodeEnvelope, HonestTextDecodesWhateverItsShare) {
+  // Text is nearly all of these frames, and well above 64 KiB.
+  const std::string banner(300 * 1024, 'b');
+  EXPECT_EQ(decoded<response::SystemMotd>(1, motd(1, banner)).text, banner);
+
+  // 4,000 distinct names of 255 bytes: each takes 33 words, 32 of them text.
+  std::vector<std::string> names;
+  for (int i = 0; i < 4000; ++i) {
+    names.push_back(std::to_string(1000 + i) + std::string(251, static_cast<char>('a' + i % 26)));
+  }
+  auto who = response(1, [&](Root::Builder root) {
+    auto list = root.initChatWhoMembers().initMembers(static_cast<unsigned>(names.size()));
+    for (unsigned i = 0; i < names.size(); ++i) list.set(i, names[i]);
+  });
+  EXPECT_EQ(decoded<response::ChatWhoMembers>(1, who).members, names);
 }
 
 }  // namespace
