@@ -63,16 +63,9 @@ std::string_view remote_error_code_name(std::uint16_t value) {
 
 std::expected<std::vector<AuthMethodInfo>, ProtocolError> parse_auth_methods(
     capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list, DecodeBudget& budget) {
-  std::vector<AuthMethodInfo> out;
-  if (list.size() == 0) return out;
-  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
-  out.reserve(list.size());
-  for (auto element : list) {
-    auto method = parse_auth_method(element, budget);
-    if (!method) return std::unexpected(std::move(method.error()));
-    out.push_back(std::move(*method));
-  }
-  return out;
+  return parse_list(list, budget, [](auto element, DecodeBudget& b) {
+    return parse_auth_method(element, b);
+  });
 }
 
 std::expected<SessionInfoSummary, ProtocolError> parse_session_info(

@@ -19,16 +19,9 @@ std::expected<CapInfo, ProtocolError> parse_cap_entry(orvik_capnp::RemoteCapEntr
 
 std::expected<std::vector<CapInfo>, ProtocolError> parse_capset_list(
     capnp::List<orvik_capnp::RemoteCapEntry>::Reader list, DecodeBudget& budget) {
-  std::vector<CapInfo> out;
-  if (list.size() == 0) return out;
-  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
-  out.reserve(list.size());
-  for (auto element : list) {
-    auto entry = parse_cap_entry(element, budget);
-    if (!entry) return std::unexpected(std::move(entry.error()));
-    out.push_back(std::move(*entry));
-  }
-  return out;
+  return parse_list(list, budget, [](auto element, DecodeBudget& b) {
+    return parse_cap_entry(element, b);
+  });
 }
 
 std::expected<CapInfo, ProtocolError> parse_cap_entry(orvik_capnp::RemoteCapEntry::Reader entry) {

@@ -60,16 +60,9 @@ std::expected<LaunchGrantRequirement, ProtocolError> parse_grant_requirement(
 
 std::expected<std::vector<LaunchGrantRequirement>, ProtocolError> parse_grant_requirements(
     capnp::List<orvik_capnp::RemoteLaunchGrantRequirement>::Reader list, DecodeBudget& budget) {
-  std::vector<LaunchGrantRequirement> out;
-  if (list.size() == 0) return out;
-  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
-  out.reserve(list.size());
-  for (auto element : list) {
-    auto grant = parse_grant_requirement(element, budget);
-    if (!grant) return std::unexpected(std::move(grant.error()));
-    out.push_back(std::move(*grant));
-  }
-  return out;
+  return parse_list(list, budget, [](auto element, DecodeBudget& b) {
+    return parse_grant_requirement(element, b);
+  });
 }
 
 std::expected<LauncherCatalogEntry, ProtocolError> parse_launcher_entry(
@@ -108,30 +101,16 @@ std::expected<LauncherCatalogEntry, ProtocolError> parse_launcher_entry(
 
 std::expected<std::vector<ServiceCatalogEntry>, ProtocolError> parse_service_catalog(
     capnp::List<orvik_capnp::RemoteServiceCatalogEntry>::Reader list, DecodeBudget& budget) {
-  std::vector<ServiceCatalogEntry> out;
-  if (list.size() == 0) return out;
-  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
-  out.reserve(list.size());
-  for (auto element : list) {
-    auto entry = parse_service_entry(element, budget);
-    if (!entry) return std::unexpected(std::move(entry.error()));
-    out.push_back(std::move(*entry));
-  }
-  return out;
+  return parse_list(list, budget, [](auto element, DecodeBudget& b) {
+    return parse_service_entry(element, b);
+  });
 }
 
 std::expected<std::vector<LauncherCatalogEntry>, ProtocolError> parse_launcher_catalog(
     capnp::List<orvik_capnp::RemoteLauncherCatalogEntry>::Reader list, DecodeBudget& budget) {
-  std::vector<LauncherCatalogEntry> out;
-  if (list.size() == 0) return out;
-  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
-  out.reserve(list.size());
-  for (auto element : list) {
-    auto entry = parse_launcher_entry(element, budget);
-    if (!entry) return std::unexpected(std::move(entry.error()));
-    out.push_back(std::move(*entry));
-  }
-  return out;
+  return parse_list(list, budget, [](auto element, DecodeBudget& b) {
+    return parse_launcher_entry(element, b);
+  });
 }
 
 std::expected<ServiceLaunchStatus, ProtocolError> parse_service_launch_status(

@@ -30,17 +30,7 @@ std::expected<ChatEventInfo, ProtocolError> parse_chat_event(
 
 std::expected<std::vector<ChatEventInfo>, ProtocolError> parse_chat_poll_events(
     orvik_capnp::RemoteChatPollResult::Reader result, DecodeBudget& budget) {
-  const auto list = result.getEvents();
-  std::vector<ChatEventInfo> out;
-  if (list.size() == 0) return out;
-  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
-  out.reserve(list.size());
-  for (auto element : list) {
-    auto event = parse_chat_event(element, budget);
-    if (!event) return std::unexpected(std::move(event.error()));
-    out.push_back(std::move(*event));
-  }
-  return out;
+  return parse_list(result.getEvents(), budget, parse_chat_event);
 }
 
 std::expected<std::vector<std::string>, ProtocolError> parse_chat_who_members(

@@ -19,6 +19,25 @@
 
 namespace remote_session_client {
 
+// Converts every element of a wire list with `parse_element`, in order. The
+// list is charged to the budget and its storage reserved once, before the
+// first record; the first failing element fails the whole list.
+template <typename WireList, typename ParseElement>
+auto parse_list(WireList list, DecodeBudget& budget, ParseElement parse_element)
+    -> std::expected<std::vector<typename decltype(parse_element(list[0], budget))::value_type>,
+                     ProtocolError> {
+  std::vector<typename decltype(parse_element(list[0], budget))::value_type> out;
+  if (list.size() == 0) return out;
+  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
+  out.reserve(list.size());
+  for (auto element : list) {
+    auto parsed = parse_element(element, budget);
+    if (!parsed) return std::unexpected(std::move(parsed.error()));
+    out.push_back(std::move(*parsed));
+  }
+  return out;
+}
+
 // The converters below take the response's budget (see decode_budget.h);
 // the public ones in parse.h call them with an unlimited budget.
 

@@ -19,16 +19,9 @@ std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text,
 
 std::expected<std::vector<std::string>, ProtocolError> parse_text_list(
     capnp::List<capnp::Text>::Reader list, DecodeBudget& budget) {
-  std::vector<std::string> out;
-  if (list.size() == 0) return out;
-  if (auto e = budget.take_elements(list.size())) return std::unexpected(std::move(*e));
-  out.reserve(list.size());
-  for (auto element : list) {
-    auto text = parse_text(element, budget);
-    if (!text) return std::unexpected(std::move(text.error()));
-    out.push_back(std::move(*text));
-  }
-  return out;
+  return parse_list(list, budget, [](auto element, DecodeBudget& b) {
+    return parse_text(element, b);
+  });
 }
 
 std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text) {
