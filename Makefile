@@ -91,10 +91,11 @@ fuzz-build: deps
 define run_fuzzers
 	@for t in $(FUZZ_TARGETS); do \
 	  mkdir -p $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/artifacts/$$t; \
+	  regressions=fuzz/regressions/$$t; [ -d $$regressions ] || regressions=""; \
 	  echo "fuzzing $$t for $(1) s"; \
 	  $(FUZZ_BUILD)/$${t}_fuzzer -max_total_time=$(1) $(FUZZ_FLAGS) \
 	    -artifact_prefix=$(FUZZ_BUILD)/artifacts/$$t/ \
-	    $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/seeds/$$t fuzz/regressions/$$t \
+	    $(FUZZ_BUILD)/corpus/$$t $(FUZZ_BUILD)/seeds/$$t $$regressions \
 	    > $(FUZZ_BUILD)/$$t.log 2>&1 \
 	  || { tail -60 $(FUZZ_BUILD)/$$t.log; echo "fuzzer $$t failed; input kept in $(FUZZ_BUILD)/artifacts/$$t"; exit 1; }; \
 	  grep -E '^(stat::number_of_executed_units|Done)' $(FUZZ_BUILD)/$$t.log | tr '\n' ' '; echo; \
