@@ -1,6 +1,7 @@
 // RequestKind to RemoteGatewayRequest bytes. Each request fills the union arm
 // the gateway dispatches on; the payload writers below follow the gateway's
 // field order, so the bytes are the same as any other correct client's.
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -208,9 +209,17 @@ Bytes serialise(capnp::MessageBuilder& message) {
 
 std::expected<Bytes, ProtocolError> encode_request(std::uint32_t seq, const RequestKind& request) {
   try {
-    // Default heap allocation: the first segment of 1024 words holds every
-    // ordinary request, larger ones grow into further segments.
-    capnp::MallocMessageBuilder message;
+    // The first segment of 1024 words holds every ordinary request; larger
+    // ones grow into further heap segments exactly as with the builder's
+    // own first segment, so the bytes are the same. It is this thread's
+    // scratch rather than a fresh zeroed 8 KiB per request: the builder
+    // zeroes what it used when it is destroyed, also when an exception
+    // leaves this block, so the scratch is all zeros whenever it is handed
+    // over, as the builder requires. One per thread, because clients may be
+    // used from several threads.
+    static constexpr std::size_t kFirstSegmentWords = capnp::SUGGESTED_FIRST_SEGMENT_WORDS;
+    thread_local capnp::word first_segment[kFirstSegmentWords];
+    capnp::MallocMessageBuilder message(kj::arrayPtr(first_segment, kFirstSegmentWords));
     auto root = message.initRoot<Request>();
     root.setSeq(seq);
     if (auto written = std::visit(ArmWriter{root}, request); !written) {
