@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "remote_session_client/client.h"
+#include "remote_session_client/protocol.h"
 
 namespace remote_session_client {
 
@@ -23,6 +24,15 @@ ClientResult<Expected> accept_response(ClientResult<DecodedResponse> exchanged, 
   }
   return std::unexpected(
       E{E::UnexpectedResponse{std::string(kind_name(exchanged->kind)), request_label}});
+}
+
+// The label is built once: transact records it, and an unexpected answer
+// names the request by it.
+template <typename Expected>
+ClientResult<Expected> RemoteSessionClient::exchange(RequestKind request) {
+  const std::string request_label = label(request);
+  return accept_response<Expected>(transact(std::move(request), request_label), transcript_,
+                                   request_label);
 }
 
 // Whether a failure is the gateway's refusal rather than a transport, codec

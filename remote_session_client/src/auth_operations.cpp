@@ -5,10 +5,7 @@
 namespace remote_session_client {
 
 ClientResult<std::vector<AuthMethodInfo>> RemoteSessionClient::auth_methods() {
-  RequestKind request = request::AuthMethods{};
-  const std::string request_label = label(request);
-  auto accepted = accept_response<response::AuthMethods>(transact(std::move(request)), transcript_,
-                                                         request_label);
+  auto accepted = exchange<response::AuthMethods>(request::AuthMethods{});
   if (!accepted) return std::unexpected(std::move(accepted.error()));
 
   event::AuthMethods recorded;
@@ -21,11 +18,8 @@ ClientResult<std::vector<AuthMethodInfo>> RemoteSessionClient::auth_methods() {
 }
 
 ClientResult<SessionStarted> RemoteSessionClient::login(AuthMode mode) {
-  RequestKind request = request::Login{std::move(mode)};
   // The label shows the profile only; selector and proof stay out of it.
-  const std::string request_label = label(request);
-  auto accepted = accept_response<response::SessionStarted>(transact(std::move(request)),
-                                                            transcript_, request_label);
+  auto accepted = exchange<response::SessionStarted>(request::Login{std::move(mode)});
   if (!accepted) {
     // A refusal ends whatever session this connection had; a transport or
     // codec failure, or an unexpected answer, says nothing about it.

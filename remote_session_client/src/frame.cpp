@@ -6,12 +6,36 @@
 #include <cerrno>
 #include <cstdint>
 #include <limits>
+#include <utility>
+
+#include "frame_internal.h"
 
 namespace remote_session_client {
 
+namespace frame_detail {
+
+std::expected<std::size_t, FrameError> checked_length(const std::uint8_t* prefix, std::size_t limit) {
+  const std::size_t length = (std::size_t{prefix[0]} << 24) | (std::size_t{prefix[1]} << 16) |
+                             (std::size_t{prefix[2]} << 8) | std::size_t{prefix[3]};
+  if (length == 0) return std::unexpected(FrameError{FrameError::Empty{}});
+  if (length > limit) return std::unexpected(FrameError{FrameError::TooLarge{length, limit}});
+  return length;
+}
+
+std::expected<std::size_t, IoError> receive_some(int fd, std::uint8_t* dest, std::size_t room) {
+  for (;;) {
+    const ssize_t got = ::recv(fd, dest, room, 0);
+    if (got > 0) return static_cast<std::size_t>(got);
+    if (got == 0) return std::unexpected(IoError::made(IoError::Kind::UnexpectedEof));
+    if (errno != EINTR) return std::unexpected(IoError::os(errno));
+  }
+}
+
+}  // namespace frame_detail
+
 namespace {
 
-constexpr std::size_t kPrefixLen = 4;
+using frame_detail::kPrefixLen;
 
 std::unexpected<FrameError> io_failure(IoError error) {
   return std::unexpected(FrameError{FrameError::Io{std::move(error)}});
@@ -34,15 +58,10 @@ void advance(msghdr& message, std::size_t sent) {
 // Fills `length` bytes at `dest`, or fails; a peer that closes early is an
 // unexpected end of file.
 std::expected<void, IoError> receive_exact(int fd, std::uint8_t* dest, std::size_t length) {
-  std::size_t filled = 0;
-  while (filled < length) {
-    const ssize_t got = ::recv(fd, dest + filled, length - filled, 0);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::unexpected(IoError::os(errno));
-    }
-    if (got == 0) return std::unexpected(IoError::made(IoError::Kind::UnexpectedEof));
-    filled += static_cast<std::size_t>(got);
+  for (std::size_t filled = 0; filled < length;) {
+    auto got = frame_detail::receive_some(fd, dest + filled, length - filled);
+    if (!got) return std::unexpected(std::move(got.error()));
+    filled += *got;
   }
   return {};
 }
@@ -87,15 +106,11 @@ std::expected<void, FrameError> write_frame(int fd, ByteView payload) {
 std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit) {
   std::uint8_t prefix[kPrefixLen];
   if (auto got = receive_exact(fd, prefix, kPrefixLen); !got) return io_failure(got.error());
+  auto length = frame_detail::checked_length(prefix, limit);
+  if (!length) return std::unexpected(std::move(length.error()));
 
-  const std::size_t length = (std::size_t{prefix[0]} << 24) | (std::size_t{prefix[1]} << 16) |
-                             (std::size_t{prefix[2]} << 8) | std::size_t{prefix[3]};
-  if (length == 0) return std::unexpected(FrameError{FrameError::Empty{}});
-  // Checked before allocating: the prefix alone could ask for 4 GiB.
-  if (length > limit) return std::unexpected(FrameError{FrameError::TooLarge{length, limit}});
-
-  Bytes payload(length);
-  if (auto got = receive_exact(fd, payload.data(), length); !got) return io_failure(got.error());
+  Bytes payload(*length);
+  if (auto got = receive_exact(fd, payload.data(), *length); !got) return io_failure(got.error());
   return payload;
 }
 

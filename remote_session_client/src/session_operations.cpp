@@ -4,18 +4,8 @@
 
 namespace remote_session_client {
 
-namespace {
-
-template <typename Expected>
-ClientResult<Expected> exchange(RemoteSessionClient& client, Transcript& transcript, RequestKind request) {
-  const std::string request_label = label(request);
-  return accept_response<Expected>(client.transact(std::move(request)), transcript, request_label);
-}
-
-}  // namespace
-
 ClientResult<SessionInfoSummary> RemoteSessionClient::session_info() {
-  auto accepted = exchange<response::SessionInfo>(*this, transcript_, request::SessionInfo{});
+  auto accepted = exchange<response::SessionInfo>(request::SessionInfo{});
   if (!accepted) return std::unexpected(std::move(accepted.error()));
   const SessionInfoSummary& summary = accepted->summary;
   // The session id and the expiry stay out of the transcript.
@@ -24,14 +14,14 @@ ClientResult<SessionInfoSummary> RemoteSessionClient::session_info() {
 }
 
 ClientResult<std::string> RemoteSessionClient::system_motd() {
-  auto accepted = exchange<response::SystemMotd>(*this, transcript_, request::SystemMotd{});
+  auto accepted = exchange<response::SystemMotd>(request::SystemMotd{});
   if (!accepted) return std::unexpected(std::move(accepted.error()));
   transcript_.record(event::SystemMotd{accepted->text});
   return std::move(accepted->text);
 }
 
 ClientResult<std::vector<CapInfo>> RemoteSessionClient::list_capset() {
-  auto accepted = exchange<response::CapsetList>(*this, transcript_, request::CapsetList{});
+  auto accepted = exchange<response::CapsetList>(request::CapsetList{});
   if (!accepted) return std::unexpected(std::move(accepted.error()));
   event::CapsetList recorded;
   recorded.count = accepted->entries.size();
@@ -47,7 +37,7 @@ ClientResult<CapInfo> RemoteSessionClient::get_capset_entry(std::string name,
   // The gateway enforces the expected id; the granted entry is returned as
   // it came, even if it names another id.
   auto accepted = exchange<response::CapGranted>(
-      *this, transcript_, request::CapsetGet{std::move(name), expected_interface_id});
+      request::CapsetGet{std::move(name), expected_interface_id});
   if (!accepted) return std::unexpected(std::move(accepted.error()));
   transcript_.record(event::CapGranted{accepted->entry.name, accepted->entry.interface_id});
   return std::move(accepted->entry);
@@ -57,8 +47,8 @@ ClientResult<void> RemoteSessionClient::logout() {
   using E = RemoteSessionClientError;
   RequestKind request = request::Logout{};
   const std::string request_label = label(request);
-  auto accepted = accept_response<response::LoggedOut>(transact(std::move(request)), transcript_,
-                                                       request_label);
+  auto accepted = accept_response<response::LoggedOut>(transact(std::move(request), request_label),
+                                                       transcript_, request_label);
   if (!accepted) return std::unexpected(std::move(accepted.error()));
   if (!accepted->value) {
     // The gateway kept the session: not a logout, and not a refusal either.

@@ -4,20 +4,29 @@
 namespace remote_session_client {
 
 ClientResult<DecodedResponse> RemoteSessionClient::transact(RequestKind request) {
+  const std::string request_label = label(request);
+  return transact(std::move(request), request_label);
+}
+
+ClientResult<DecodedResponse> RemoteSessionClient::transact(RequestKind request,
+                                                            const std::string& request_label) {
   using E = RemoteSessionClientError;
   // The number is spent even if a later step fails; unsigned arithmetic
   // wraps 4294967295 to 0.
   const std::uint32_t seq = next_seq_++;
-  transcript_.record(event::Request{label(request), seq});
+  transcript_.record(event::Request{request_label, seq});
 
   auto message = encode_request(seq, request);
   if (!message) return std::unexpected(E{E::Protocol{std::move(message.error())}});
   if (auto written = write_frame(stream_.fd(), *message); !written) {
     return std::unexpected(E{E::Frame{std::move(written.error())}});
   }
-  auto frame = read_frame(stream_.fd(), config_.max_frame_len);
+  auto frame = frames_.read(stream_.fd(), config_.max_frame_len);
   if (!frame) return std::unexpected(E{E::Frame{std::move(frame.error())}});
+  // Decoded in place from the reader's buffer; the response owns copies of
+  // everything, so a buffer grown for a large frame can go right away.
   auto response = decode_response(seq, *frame);
+  frames_.trim();
   if (!response) return std::unexpected(E{E::Protocol{std::move(response.error())}});
 
   transcript_.record(event::Response{std::string(kind_name(response->kind)), response->seq});

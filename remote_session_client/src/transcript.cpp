@@ -1,10 +1,52 @@
 #include "remote_session_client/transcript.h"
 
+#include <string_view>
+#include <utility>
+
 namespace remote_session_client {
 
+namespace {
+
+// Sums the parts of an event; each event type lists its variable-sized
+// members once, in the overload for its fields.
+struct Footprint {
+  std::size_t bytes = sizeof(TranscriptEvent);
+
+  void add(std::string_view text) { bytes += text.size(); }
+  void add(const std::vector<std::string>& texts) {
+    bytes += texts.size() * sizeof(std::string);
+    for (const std::string& text : texts) add(text);
+  }
+  template <typename... Parts>
+  void add_all(const Parts&... parts) { (add(parts), ...); }
+
+  void operator()(const event::Connect& e) { add(e.target); }
+  void operator()(const event::Connected& e) { add(e.peer); }
+  void operator()(const event::Request& e) { add(e.label); }
+  void operator()(const event::Response& e) { add(e.label); }
+  void operator()(const event::AuthMethods& e) { add(e.enabled_kinds); }
+  void operator()(const event::SessionStarted& e) { add_all(e.profile, e.principal); }
+  void operator()(const event::CapsetList& e) { add(e.entries); }
+  void operator()(const event::CapGranted& e) { add(e.name); }
+  void operator()(const event::SessionInfo& e) { add_all(e.profile, e.principal, e.auth_strength); }
+  void operator()(const event::SystemMotd& e) { add(e.text); }
+  void operator()(const event::Denied& e) { add_all(e.code, e.message); }
+  void operator()(const event::Note& e) { add(e.text); }
+};
+
+}  // namespace
+
+std::size_t footprint(const TranscriptEvent& event) {
+  Footprint sum;
+  std::visit(sum, event);
+  return sum.bytes;
+}
+
 void Transcript::record(TranscriptEvent event) {
+  bytes_ += footprint(event);
   events_.push_back(std::move(event));
-  while (events_.size() > capacity_) {
+  while (events_.size() > capacity_ || (bytes_ > byte_budget_ && events_.size() > 1)) {
+    bytes_ -= footprint(events_.front());
     events_.pop_front();
     ++dropped_;
   }

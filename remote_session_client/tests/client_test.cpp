@@ -262,6 +262,29 @@ TEST(Transact, ExchangeFailures) {
   }
 }
 
+// An answer too many, arriving with the one before it, is not lost in the
+// client's receive buffer nor skipped: the next call reads it and refuses it
+// as stale, and every later call stays one answer behind, as on the stream.
+TEST(Transact, AStaleAnswerIsRefusedByTheNextCall) {
+  auto twice = [](std::uint32_t seq) {
+    Bytes both = testing::framed(rsc_test::response(seq, [](Root r) { r.setSystemMotd("one"); }));
+    const Bytes again = testing::framed(rsc_test::response(seq, [](Root r) { r.setSystemMotd("again"); }));
+    both.insert(both.end(), again.begin(), again.end());
+    return both;
+  };
+  TestGateway gateway({twice, motd("two"), motd("three")});
+  auto client = connect(gateway.config());
+  ASSERT_TRUE(client);
+  auto first = client->system_motd();
+  ASSERT_TRUE(first) << to_string(first.error());
+  EXPECT_EQ(*first, "one");
+  for (std::uint32_t seq : {2u, 3u}) {
+    auto late = client->system_motd();
+    ASSERT_FALSE(late);
+    EXPECT_EQ(to_string(late.error()), to_string(ProtocolError{ProtocolError::SeqMismatch{seq, seq - 1}}));
+  }
+}
+
 // ------------------------------------------------------ errors and transcript
 
 TEST(ClientError, DisplayTexts) {
@@ -304,6 +327,46 @@ TEST(Transcript, KeepsTheNewestEventsAndCountsTheRest) {
   none.record(event::Note{"x"});
   EXPECT_TRUE(none.events().empty());
   EXPECT_EQ(none.dropped(), 1u);
+}
+
+// Oldest first out, order kept, until the held footprints fit the budget;
+// an event larger than the whole budget is kept alone until the next one.
+TEST(Transcript, KeepsItsFootprintWithinTheByteBudget) {
+  const event::Note note{std::string(100, 'n')};
+  const std::size_t one = footprint(note);
+  Transcript transcript(100, 3 * one);
+  for (int i = 0; i < 5; ++i) transcript.record(event::Note{std::string(99, 'n') + std::to_string(i)});
+  ASSERT_EQ(transcript.events().size(), 3u);
+  EXPECT_EQ(transcript.dropped(), 2u);
+  EXPECT_EQ(transcript.bytes(), 3 * one);
+  EXPECT_EQ(std::get<event::Note>(transcript.events().front()).text.back(), '2');
+  EXPECT_EQ(std::get<event::Note>(transcript.events().back()).text.back(), '4');
+
+  transcript.record(event::Note{std::string(10 * one, 'b')});
+  ASSERT_EQ(transcript.events().size(), 1u);
+  EXPECT_EQ(transcript.dropped(), 5u);
+  transcript.record(note);
+  ASSERT_EQ(transcript.events().size(), 1u);
+  EXPECT_EQ(std::get<event::Note>(transcript.events().front()).text, note.text);
+  EXPECT_EQ(transcript.bytes(), one);
+}
+
+// The listing of a large CapSet is counted by its entries: a client that
+// lists it again and again holds about one budget, not 4,096 listings.
+TEST(Transcript, LargeCapsetListingsStayWithinTheDefaultBudget) {
+  Transcript transcript;
+  event::CapsetList listing;
+  for (int i = 0; i < 10'000; ++i) listing.entries.push_back("cap_" + std::to_string(i) + ":0x00000000000000ff");
+  listing.count = listing.entries.size();
+  for (int i = 0; i < 20; ++i) {
+    transcript.record(event::Request{"capsetList", static_cast<std::uint32_t>(i + 1)});
+    transcript.record(listing);
+  }
+  EXPECT_LE(transcript.bytes(), Transcript::kDefaultByteBudget);
+  EXPECT_GE(footprint(listing), listing.entries.size() * (sizeof(std::string) + 20));
+  ASSERT_FALSE(transcript.events().empty());
+  EXPECT_TRUE(std::holds_alternative<event::CapsetList>(transcript.events().back()));
+  EXPECT_EQ(std::get<event::Request>(*(transcript.events().end() - 2)).seq, 20u);
 }
 
 TEST(Transcript, PrincipalLabel) {

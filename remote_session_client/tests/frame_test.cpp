@@ -8,10 +8,12 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -20,13 +22,16 @@
 namespace remote_session_client {
 namespace {
 
-// Both ends with a short receive time-out, so a broken test fails instead of
-// hanging.
+// Both ends with short receive and send time-outs, so a broken test fails
+// instead of hanging.
 std::pair<Socket, Socket> stream_pair() {
   int fds[2];
   EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
   timeval tv{2, 0};
-  for (int fd : fds) ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+  for (int fd : fds) {
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+  }
   return {Socket(fds[0]), Socket(fds[1])};
 }
 
@@ -187,6 +192,143 @@ TEST(ReadFrame, ReadTimeOutIsTheSystemsError) {
   auto result = read_frame(b.fd(), 64);
   ASSERT_FALSE(result);
   EXPECT_EQ(error_text(result), "frame I/O failed: Resource temporarily unavailable (os error 11)");
+}
+
+// ------------------------------------------------------------- FrameReader
+
+std::string hex(ByteView bytes) {
+  std::string out;
+  for (std::uint8_t b : bytes) out += "0123456789abcdef"[b >> 4], out += "0123456789abcdef"[b & 15];
+  return out;
+}
+
+// What a reader makes of a stream that delivers `parts` and then closes: one
+// line per frame or error. Between two parts, one read runs into the receive
+// time-out, so a frame can be cut off mid-prefix or mid-payload.
+template <typename ReadOne>
+std::vector<std::string> outcomes(const std::vector<Bytes>& parts, ReadOne read_one) {
+  auto [a, b] = stream_pair();
+  timeval short_wait{0, 20'000};
+  ::setsockopt(b.fd(), SOL_SOCKET, SO_RCVTIMEO, &short_wait, sizeof short_wait);
+  std::vector<std::string> seen;
+  auto read_into_seen = [&] {
+    auto frame = read_one(b.fd());
+    seen.push_back(frame ? "frame " + hex(*frame) : error_text(frame));
+    return frame || !std::holds_alternative<FrameError::Io>(frame.error().value);
+  };
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    if (i > 0) read_into_seen();
+    send_all(a.fd(), parts[i]);
+  }
+  a.reset();
+  while (read_into_seen()) {}
+  return seen;
+}
+
+// The reader reports what read_frame reports on the same stream, frame by
+// frame and error by error, whatever it buffered: a refused prefix consumes
+// exactly its 4 bytes, a failed receive loses the frame's bytes so far, and
+// the peer going away mid-prefix or mid-payload is the same end-of-file error.
+TEST(FrameReader, SeesTheStreamAsReadFrameDoes) {
+  constexpr std::size_t kLimit = 16;
+  Bytes wire{0, 0, 0, 0, 0, 0, 0, 17, 0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 16};
+  for (int i = 0; i < 16; ++i) wire.push_back(static_cast<std::uint8_t>(0xa0 + i));
+  const std::vector<Bytes> scripts[] = {
+      {wire, {0, 0}},
+      {wire, {0, 0, 0, 5, 'x', 'y'}},
+      {wire},
+      {{0, 0, 0, 5, 'a'}, {'b', 'c', 'd', 'e', 0, 0, 0, 1, 'z'}},
+      {{0, 0}, {0, 1, 'a', 0, 0, 0, 1, 'z'}},
+  };
+  for (const auto& parts : scripts) {
+    const auto expected = outcomes(parts, [](int fd) { return read_frame(fd, kLimit); });
+    FrameReader reader;
+    const auto got = outcomes(parts, [&reader](int fd) -> std::expected<Bytes, FrameError> {
+      auto view = reader.read(fd, kLimit);
+      if (!view) return std::unexpected(view.error());
+      return Bytes(view->begin(), view->end());
+    });
+    EXPECT_EQ(got, expected) << hex(parts.front());
+    EXPECT_EQ(expected.back(), "frame I/O failed: failed to fill whole buffer");
+  }
+  const auto first = outcomes(scripts[0], [](int fd) { return read_frame(fd, kLimit); });
+  ASSERT_EQ(first.size(), 5u);
+  EXPECT_EQ(first[0], "empty Cap'n Proto frame is invalid");
+  EXPECT_EQ(first[1], "Cap'n Proto frame length 17 exceeds limit 16");
+  // What followed the refused prefix is read as the next frame.
+  EXPECT_EQ(first[2], "frame 616263");
+  EXPECT_EQ(first[3], "frame a0a1a2a3a4a5a6a7a8a9aaabacadaeaf");
+  const auto cut = outcomes(scripts[3], [](int fd) { return read_frame(fd, kLimit); });
+  EXPECT_EQ(cut.front(), "frame I/O failed: Resource temporarily unavailable (os error 11)");
+}
+
+// Split across receives or several in one: each payload starts on a word
+// boundary, and bytes past a frame wait in the reader for the next read.
+TEST(FrameReader, ReassemblesSplitFramesAndKeepsWhatFollows) {
+  auto aligned = [](ByteView view) { return reinterpret_cast<std::uintptr_t>(view.data()) % 8 == 0; };
+  {
+    auto [a, b] = stream_pair();
+    const Bytes wire{0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 2, 'd', 'e'};
+    std::jthread writer([&, fd = a.fd()] {
+      for (std::uint8_t byte : wire) {
+        send_all(fd, ByteView(&byte, 1));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      }
+    });
+    FrameReader reader;
+    auto first = reader.read(b.fd(), 64);
+    ASSERT_TRUE(first) << error_text(first);
+    EXPECT_EQ(Bytes(first->begin(), first->end()), (Bytes{'a', 'b', 'c'}));
+    auto second = reader.read(b.fd(), 64);
+    ASSERT_TRUE(second) << error_text(second);
+    EXPECT_EQ(Bytes(second->begin(), second->end()), (Bytes{'d', 'e'}));
+  }
+  {
+    auto [a, b] = stream_pair();
+    send_all(a.fd(), Bytes{0, 0, 0, 3, 'a', 'b', 'c', 0, 0, 0, 9, '1', '2', '3', '4', '5', '6', '7', '8', '9'});
+    a.reset();
+    FrameReader reader;
+    auto first = reader.read(b.fd(), 64);
+    ASSERT_TRUE(first) << error_text(first);
+    EXPECT_TRUE(aligned(*first));
+    EXPECT_EQ(reader.buffered(), 13u);
+    // The peer is gone, so the second frame can only come from the buffer.
+    auto second = reader.read(b.fd(), 64);
+    ASSERT_TRUE(second) << error_text(second);
+    EXPECT_TRUE(aligned(*second));
+    EXPECT_EQ(Bytes(second->begin(), second->end()), (Bytes{'1', '2', '3', '4', '5', '6', '7', '8', '9'}));
+    EXPECT_EQ(error_text(reader.read(b.fd(), 64)), "frame I/O failed: failed to fill whole buffer");
+  }
+}
+
+// The buffer grows for a large frame only once its length passed the limit,
+// to no more than the frame needs, and shrinks back before the next read.
+TEST(FrameReader, GrowsOnlyForAnAcceptedFrameAndShrinksBack) {
+  constexpr std::size_t kLimit = 1048576;
+  auto [a, b] = stream_pair();
+  Bytes wire{0, 0x10, 0, 1};
+  wire.insert(wire.end(), {0, 0x10, 0, 0});
+  wire.resize(wire.size() + kLimit, 0xab);
+  wire.insert(wire.end(), {0, 0, 0, 1, 0xcd});
+  std::jthread writer([&, fd = a.fd()] { send_all(fd, wire); });
+  FrameReader reader;
+
+  auto refused = reader.read(b.fd(), kLimit);
+  EXPECT_EQ(error_text(refused), "Cap'n Proto frame length 1048577 exceeds limit 1048576");
+  EXPECT_LE(reader.capacity(), FrameReader::kRetainedCapacity);
+
+  auto large = reader.read(b.fd(), kLimit);
+  ASSERT_TRUE(large) << error_text(large);
+  EXPECT_EQ(large->size(), kLimit);
+  EXPECT_TRUE(std::all_of(large->begin(), large->end(), [](std::uint8_t x) { return x == 0xab; }));
+  // The limit, the prefix and the word alignment, rounded to a word.
+  EXPECT_LE(reader.capacity(), kLimit + 16);
+
+  reader.trim();
+  EXPECT_EQ(reader.capacity(), FrameReader::kRetainedCapacity);
+  auto small = reader.read(b.fd(), kLimit);
+  ASSERT_TRUE(small) << error_text(small);
+  EXPECT_EQ(Bytes(small->begin(), small->end()), Bytes{0xcd});
 }
 
 TEST(FrameError, DisplayTexts) {

@@ -10,6 +10,7 @@
 
 #include "remote_session_client/client_error.h"
 #include "remote_session_client/config.h"
+#include "remote_session_client/frame.h"
 #include "remote_session_client/records.h"
 #include "remote_session_client/request.h"
 #include "remote_session_client/response.h"
@@ -55,10 +56,21 @@ class RemoteSessionClient {
   friend std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
   RemoteSessionClient(ClientConfig config, Transcript transcript, Socket stream);
 
+  // transact, given the request's label: the operations need the label also
+  // to name the request in an unexpected-response error, so they build it
+  // once and pass it in.
+  ClientResult<DecodedResponse> transact(RequestKind request, const std::string& request_label);
+
+  // One transact and the acceptance rule (acceptance.h).
+  template <typename Expected>
+  ClientResult<Expected> exchange(RequestKind request);
+
   ClientConfig config_;
   Transcript transcript_;
   std::optional<SessionStarted> current_session_;
   Socket stream_;
+  // Receives the answers; owns the one buffer they arrive in.
+  FrameReader frames_;
   std::uint32_t next_seq_ = 1;
   bool logged_out_ = false;
 };

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <expected>
+#include <memory>
 #include <string>
 #include <variant>
 
@@ -32,6 +34,50 @@ std::expected<void, FrameError> write_frame(int fd, ByteView payload);
 
 // Reads one frame. A length above `limit` is refused before anything is
 // allocated for it, so a hostile prefix cannot make us allocate 4 GiB.
+// Stateless: it receives exactly the frame's bytes and nothing past them.
 std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit);
+
+// Reads frames like read_frame, with the same checks in the same order and
+// the same errors, but through one reusable buffer: a small answer arrives in
+// a single recv, and no buffer is allocated or zeroed per frame. Bytes that
+// arrive past a frame are kept for the next read, so the frames it returns
+// and the errors it reports are exactly read_frame's on the same stream: a
+// refused prefix consumes its 4 bytes and nothing more, and a failed receive
+// loses the frame's bytes so far, as the stream would have.
+class FrameReader {
+ public:
+  // Kept between frames; a larger frame gets a buffer of its own size, which
+  // is let go before the next read so that one large answer does not pin its
+  // memory for the client's life. 64 KiB holds every ordinary answer.
+  static constexpr std::size_t kRetainedCapacity = 64 * 1024;
+
+  FrameReader() = default;
+  FrameReader(FrameReader&& other) noexcept;
+  FrameReader& operator=(FrameReader&& other) noexcept;
+  FrameReader(const FrameReader&) = delete;
+  FrameReader& operator=(const FrameReader&) = delete;
+  ~FrameReader() = default;
+
+  // One frame's payload, starting on an 8-byte boundary so that a message can
+  // be read in place. The view is valid until the next read() or trim().
+  std::expected<ByteView, FrameError> read(int fd, std::size_t limit);
+
+  // Gives back a buffer grown for a large frame (invalidating the last view).
+  void trim();
+
+  std::size_t capacity() const { return capacity_; }
+  // Bytes received past the last frame, waiting for the next read.
+  std::size_t buffered() const { return end_ - begin_; }
+
+ private:
+  void restart(std::size_t bytes);
+
+  // Words, so the buffer is aligned for Cap'n Proto; the payload of the frame
+  // being read starts at byte 8, behind its prefix at byte 4.
+  std::unique_ptr<std::uint64_t[]> words_;
+  std::size_t capacity_ = 0;  // bytes
+  std::size_t begin_ = 0;     // first unconsumed byte
+  std::size_t end_ = 0;       // one past the last received byte
+};
 
 }  // namespace remote_session_client
