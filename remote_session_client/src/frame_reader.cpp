@@ -82,18 +82,21 @@ std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit)
   // One recv for as much as has arrived and fits. A failed receive drops
   // the frame's bytes so far, as read_frame's would have: nothing is
   // resynchronised differently.
-  auto receive = [&]() -> std::expected<void, FrameError> {
+  auto receive = [&]() -> std::expected<void, IoError> {
     auto got = frame_detail::receive_some(fd, bytes + end_, capacity_ - end_);
     if (!got) {
       begin_ = end_ = kPrefixAt;
-      return std::unexpected(FrameError{FrameError::Io{std::move(got.error())}});
+      return std::unexpected(std::move(got.error()));
     }
     end_ += *got;
     return {};
   };
+  auto io_failure = [](IoError error) {
+    return std::unexpected(FrameError{FrameError::Io{std::move(error)}});
+  };
 
   while (buffered() < kPrefixLen) {
-    if (auto got = receive(); !got) return std::unexpected(std::move(got.error()));
+    if (auto got = receive(); !got) return io_failure(std::move(got.error()));
   }
   auto length = frame_detail::checked_length(bytes + begin_, limit);
   if (!length) {
@@ -111,7 +114,7 @@ std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit)
     bytes = reinterpret_cast<std::uint8_t*>(words_.get());
   }
   while (end_ < frame_end) {
-    if (auto got = receive(); !got) return std::unexpected(std::move(got.error()));
+    if (auto got = receive(); !got) return io_failure(std::move(got.error()));
   }
   begin_ = frame_end;
   return ByteView(bytes + kPayloadAt, *length);
