@@ -67,7 +67,6 @@ void FrameReader::trim() {
 }
 
 std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit) {
-  trim();
   if (!words_) restart(first_capacity(limit));
   auto* bytes = reinterpret_cast<std::uint8_t*>(words_.get());
   if (begin_ != kPrefixAt) {
@@ -107,12 +106,15 @@ std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit)
   }
 
   // Grows only now that the length passed the limit: at most the limit plus
-  // the 8 bytes of alignment and prefix, rounded up to whole words.
+  // the 8 bytes of alignment and prefix, rounded up to whole words. A frame
+  // that fits the retained size gives a grown buffer back.
   const std::size_t frame_end = kPayloadAt + *length;
-  if (frame_end > capacity_) {
+  if (frame_end <= kRetainedCapacity) {
+    trim();
+  } else if (frame_end > capacity_) {
     restart(frame_end);
-    bytes = reinterpret_cast<std::uint8_t*>(words_.get());
   }
+  bytes = reinterpret_cast<std::uint8_t*>(words_.get());
   while (end_ < frame_end) {
     if (auto got = receive(); !got) return io_failure(std::move(got.error()));
   }

@@ -23,10 +23,8 @@ ClientResult<DecodedResponse> RemoteSessionClient::transact(RequestKind request,
   }
   auto frame = frames_.read(stream_.fd(), config_.max_frame_len);
   if (!frame) return std::unexpected(E{E::Frame{std::move(frame.error())}});
-  // Decoded in place from the reader's buffer; the response owns copies of
-  // everything, so a buffer grown for a large frame can go right away.
+  // Decoded in place from the reader's buffer; the response owns copies.
   auto response = decode_response(seq, *frame);
-  frames_.trim();
   if (!response) return std::unexpected(E{E::Protocol{std::move(response.error())}});
 
   transcript_.record(event::Response{std::string(kind_name(response->kind)), response->seq});

@@ -46,9 +46,13 @@ std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit);
 // loses the frame's bytes so far, as the stream would have.
 class FrameReader {
  public:
-  // Kept between frames; a larger frame gets a buffer of its own size, which
-  // is let go before the next read so that one large answer does not pin its
-  // memory for the client's life. 64 KiB holds every ordinary answer.
+  // Kept between frames; 64 KiB holds every ordinary answer. A larger frame
+  // gets a buffer of its own size (at most the limit plus 16 bytes), kept
+  // while the answers stay that large and given back by the first frame that
+  // fits in this size, so one large answer does not pin its memory once
+  // ordinary answers follow. Giving it back after every large frame would
+  // cost a client that keeps listing a large CapSet a fresh, page-faulted
+  // buffer per call: measured, 0.3 ms more per 560 KB answer.
   static constexpr std::size_t kRetainedCapacity = 64 * 1024;
 
   FrameReader() = default;
@@ -62,7 +66,8 @@ class FrameReader {
   // be read in place. The view is valid until the next read() or trim().
   std::expected<ByteView, FrameError> read(int fd, std::size_t limit);
 
-  // Gives back a buffer grown for a large frame (invalidating the last view).
+  // Gives back a buffer grown for a large frame now (invalidating the last
+  // view), for a holder about to go idle.
   void trim();
 
   std::size_t capacity() const { return capacity_; }
