@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <string>
 
@@ -30,12 +29,6 @@ class DecodeBudget {
     const std::uint64_t bytes = std::uint64_t{words} * kWordBytes;
     return DecodeBudget(std::max<std::uint64_t>(words, kElementFloor),
                         std::max<std::uint64_t>(bytes, kTextByteFloor));
-  }
-
-  // For converters called on their own, outside decode_response.
-  static DecodeBudget unlimited() {
-    constexpr auto kAll = std::numeric_limits<std::uint64_t>::max();
-    return DecodeBudget(kAll, kAll);
   }
 
   // Accounts for a list of `elements` before any of its records is built.

@@ -32,18 +32,16 @@ constexpr std::array<std::string_view, 9> kRemoteErrorCodes = {
     "interfaceMismatch", "staleSession", "methodDenied", "serviceUnavailable"};
 
 std::expected<AuthMethodInfo, ProtocolError> parse_auth_method(
-    orvik_capnp::RemoteAuthMethod::Reader method, DecodeBudget& budget) {
+    orvik_capnp::RemoteAuthMethod::Reader wire, DecodeBudget& budget) {
+  using Wire = orvik_capnp::RemoteAuthMethod::Reader;
+  FieldReader fields(budget);
   AuthMethodInfo info;
-  info.kind = auth_method_kind_name(static_cast<std::uint16_t>(method.getKind()));
-  if (auto e = assign_text(info.label, method.getLabel(), budget)) {
-    return std::unexpected(std::move(*e));
-  }
-  if (auto e = assign_text_list(info.profile_hints, method.getProfileHints(), budget)) {
-    return std::unexpected(std::move(*e));
-  }
-  info.interactive = method.getInteractive();
-  info.enabled = method.getEnabled();
-  return info;
+  info.kind = auth_method_kind_name(static_cast<std::uint16_t>(wire.getKind()));
+  fields.read<&Wire::getLabel>(info.label, wire);
+  fields.read<&Wire::getProfileHints>(info.profile_hints, wire);
+  info.interactive = wire.getInteractive();
+  info.enabled = wire.getEnabled();
+  return fields.finish(std::move(info));
 }
 
 }  // namespace
@@ -63,50 +61,45 @@ std::string_view remote_error_code_name(std::uint16_t value) {
 
 std::expected<std::vector<AuthMethodInfo>, ProtocolError> parse_auth_methods(
     capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list, DecodeBudget& budget) {
-  return parse_list(list, budget, [](auto element, DecodeBudget& b) {
-    return parse_auth_method(element, b);
-  });
+  return parse_list(list, budget, parse_auth_method);
 }
 
 std::expected<SessionInfoSummary, ProtocolError> parse_session_info(
-    orvik_capnp::SessionInfo::Reader info, DecodeBudget& budget) {
+    orvik_capnp::SessionInfo::Reader wire, DecodeBudget& budget) {
+  using Wire = orvik_capnp::SessionInfo::Reader;
+  using Principal = orvik_capnp::PrincipalInfo::Reader;
+  FieldReader fields(budget);
   SessionInfoSummary summary;
-  const auto principal = info.getPrincipal();
-  if (auto e = assign_text(summary.profile, info.getProfile(), budget)) {
-    return std::unexpected(std::move(*e));
-  }
+  const auto principal = wire.getPrincipal();
+  fields.read<&Wire::getProfile>(summary.profile, wire);
   summary.principal_kind = principal_kind_name(static_cast<std::uint16_t>(principal.getKind()));
-  if (auto e = assign_text(summary.principal_display_name, principal.getDisplayName(), budget)) {
-    return std::unexpected(std::move(*e));
-  }
-  summary.auth_strength = auth_strength_name(static_cast<std::uint16_t>(info.getAuthStrength()));
-  const auto session_id = info.getSessionId();
-  summary.session_id_hex = hex_lower(ByteView(session_id.begin(), session_id.size()));
-  summary.expires_at_ms = info.getExpiresAtMs();
-  return summary;
+  fields.read<&Principal::getDisplayName>(summary.principal_display_name, principal);
+  summary.auth_strength = auth_strength_name(static_cast<std::uint16_t>(wire.getAuthStrength()));
+  fields.read<&Wire::getSessionId>(summary.session_id_hex, wire, [](capnp::Data::Reader id, DecodeBudget&) {
+    return hex_lower(ByteView(id.begin(), id.size()));
+  });
+  summary.expires_at_ms = wire.getExpiresAtMs();
+  return fields.finish(std::move(summary));
 }
 
 std::expected<SessionStarted, ProtocolError> parse_session_started(
-    orvik_capnp::RemoteSessionSummary::Reader summary, DecodeBudget& budget) {
-  auto session = parse_session_info(summary.getSession(), budget);
-  if (!session) return std::unexpected(std::move(session.error()));
-  return SessionStarted{std::move(*session), summary.getSummaryValue()};
+    orvik_capnp::RemoteSessionSummary::Reader wire, DecodeBudget& budget) {
+  using Wire = orvik_capnp::RemoteSessionSummary::Reader;
+  FieldReader fields(budget);
+  SessionStarted started;
+  fields.read<&Wire::getSession>(started.summary, wire, parse_session_info);
+  started.summary_value = wire.getSummaryValue();
+  return fields.finish(std::move(started));
 }
 
 std::expected<RemoteErrorInfo, ProtocolError> parse_remote_error(
-    orvik_capnp::RemoteError::Reader error, DecodeBudget& budget) {
+    orvik_capnp::RemoteError::Reader wire, DecodeBudget& budget) {
+  using Wire = orvik_capnp::RemoteError::Reader;
+  FieldReader fields(budget);
   RemoteErrorInfo info;
-  info.code = remote_error_code_name(static_cast<std::uint16_t>(error.getCode()));
-  if (auto failure = assign_text(info.message, error.getMessage(), budget)) {
-    return std::unexpected(std::move(*failure));
-  }
-  return info;
-}
-
-std::expected<SessionInfoSummary, ProtocolError> parse_session_info(
-    orvik_capnp::SessionInfo::Reader info) {
-  auto budget = DecodeBudget::unlimited();
-  return parse_session_info(info, budget);
+  info.code = remote_error_code_name(static_cast<std::uint16_t>(wire.getCode()));
+  fields.read<&Wire::getMessage>(info.message, wire);
+  return fields.finish(std::move(info));
 }
 
 }  // namespace remote_session_client

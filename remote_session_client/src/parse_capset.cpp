@@ -3,30 +3,21 @@
 
 namespace remote_session_client {
 
-std::expected<CapInfo, ProtocolError> parse_cap_entry(orvik_capnp::RemoteCapEntry::Reader entry,
+std::expected<CapInfo, ProtocolError> parse_cap_entry(orvik_capnp::RemoteCapEntry::Reader wire,
                                                       DecodeBudget& budget) {
+  using Wire = orvik_capnp::RemoteCapEntry::Reader;
+  FieldReader fields(budget);
   CapInfo info;
-  if (auto e = assign_text(info.name, entry.getName(), budget)) {
-    return std::unexpected(std::move(*e));
-  }
-  info.interface_id = entry.getInterfaceId();
-  if (auto e = assign_text(info.transfer_policy, entry.getTransferPolicy(), budget)) {
-    return std::unexpected(std::move(*e));
-  }
-  info.lease_expires_at_ms = entry.getLeaseExpiresAtMs();
-  return info;
+  fields.read<&Wire::getName>(info.name, wire);
+  info.interface_id = wire.getInterfaceId();
+  fields.read<&Wire::getTransferPolicy>(info.transfer_policy, wire);
+  info.lease_expires_at_ms = wire.getLeaseExpiresAtMs();
+  return fields.finish(std::move(info));
 }
 
 std::expected<std::vector<CapInfo>, ProtocolError> parse_capset_list(
     capnp::List<orvik_capnp::RemoteCapEntry>::Reader list, DecodeBudget& budget) {
-  return parse_list(list, budget, [](auto element, DecodeBudget& b) {
-    return parse_cap_entry(element, b);
-  });
-}
-
-std::expected<CapInfo, ProtocolError> parse_cap_entry(orvik_capnp::RemoteCapEntry::Reader entry) {
-  auto budget = DecodeBudget::unlimited();
-  return parse_cap_entry(entry, budget);
+  return parse_list(list, budget, parse_cap_entry);
 }
 
 }  // namespace remote_session_client

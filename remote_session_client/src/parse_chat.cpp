@@ -11,19 +11,15 @@ constexpr std::uint16_t kLastChatEventKind = 4;
 
 std::expected<ChatEventInfo, ProtocolError> parse_chat_event(
     orvik_capnp::RemoteChatEvent::Reader wire, DecodeBudget& budget) {
+  using Wire = orvik_capnp::RemoteChatEvent::Reader;
+  FieldReader fields(budget);
   ChatEventInfo event;
-  if (auto e = assign_text(event.text0, wire.getText0(), budget)) {
-    return std::unexpected(std::move(*e));
-  }
-  if (auto e = assign_text(event.text1, wire.getText1(), budget)) {
-    return std::unexpected(std::move(*e));
-  }
-  if (auto e = assign_text(event.text2, wire.getText2(), budget)) {
-    return std::unexpected(std::move(*e));
-  }
+  fields.read<&Wire::getText0>(event.text0, wire);
+  fields.read<&Wire::getText1>(event.text1, wire);
+  fields.read<&Wire::getText2>(event.text2, wire);
   const auto kind = static_cast<std::uint16_t>(wire.getKind());
   event.kind = kind <= kLastChatEventKind ? static_cast<std::uint8_t>(kind) : 0;
-  return event;
+  return fields.finish(std::move(event));
 }
 
 }  // namespace
@@ -36,18 +32,6 @@ std::expected<std::vector<ChatEventInfo>, ProtocolError> parse_chat_poll_events(
 std::expected<std::vector<std::string>, ProtocolError> parse_chat_who_members(
     orvik_capnp::RemoteChatWhoResult::Reader result, DecodeBudget& budget) {
   return parse_text_list(result.getMembers(), budget);
-}
-
-std::expected<std::vector<ChatEventInfo>, ProtocolError> parse_chat_poll_events(
-    orvik_capnp::RemoteChatPollResult::Reader result) {
-  auto budget = DecodeBudget::unlimited();
-  return parse_chat_poll_events(result, budget);
-}
-
-std::expected<std::vector<std::string>, ProtocolError> parse_chat_who_members(
-    orvik_capnp::RemoteChatWhoResult::Reader result) {
-  auto budget = DecodeBudget::unlimited();
-  return parse_chat_who_members(result, budget);
 }
 
 }  // namespace remote_session_client

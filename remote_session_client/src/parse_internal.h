@@ -1,5 +1,7 @@
-// Converters used by decode_response that are not part of the public parse
-// API, and the small field helpers every converter shares.
+// The converters decode_response calls, from Cap'n Proto readers of the
+// gateway schema to owned records, and the field reader they share. Each
+// takes the response's budget (decode_budget.h). They may let kj::Exception
+// escape from a malformed pointer: only decode_response's boundary catches it.
 #pragma once
 
 #include <cstdint>
@@ -7,13 +9,14 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include <capnp/list.h>
 
 #include "decode_budget.h"
 #include "orvik_config/orvik.capnp.h"
-#include "remote_session_client/parse.h"
 #include "remote_session_client/protocol_error.h"
 #include "remote_session_client/records.h"
 
@@ -38,34 +41,68 @@ auto parse_list(WireList list, DecodeBudget& budget, ParseElement parse_element)
   return out;
 }
 
-// The converters below take the response's budget (see decode_budget.h);
-// the public ones in parse.h call them with an unlimited budget.
-
-// Charges the text to `budget` before validating and copying it.
+// Text that must be UTF-8, charged to `budget` before it is validated and
+// copied into an owned string.
 std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text,
                                                      DecodeBudget& budget);
 
-// Fills `out` from a Text field; returns the failure, if any. Lets each
-// converter read its fields as a flat sequence where the first failure wins.
-inline std::optional<ProtocolError> assign_text(std::string& out, capnp::Text::Reader text,
-                                                DecodeBudget& budget) {
-  auto parsed = parse_text(text, budget);
-  if (!parsed) return std::move(parsed.error());
-  out = std::move(*parsed);
-  return std::nullopt;
-}
-
+// Each element validated and copied, in wire order; the first bad one fails all.
 std::expected<std::vector<std::string>, ProtocolError> parse_text_list(
     capnp::List<capnp::Text>::Reader list, DecodeBudget& budget);
 
-inline std::optional<ProtocolError> assign_text_list(std::vector<std::string>& out,
-                                                     capnp::List<capnp::Text>::Reader list,
-                                                     DecodeBudget& budget) {
-  auto parsed = parse_text_list(list, budget);
-  if (!parsed) return std::move(parsed.error());
-  out = std::move(*parsed);
-  return std::nullopt;
-}
+// Reads one record's fields in the order of its table, one line per field,
+// keeping the response's budget and the first failure. Once a field failed,
+// every later one is skipped without calling its getter: a getter may throw
+// on a malformed pointer, and the failure reported must stay the first.
+// Inline and allocation-free; the success path moves each value once.
+class FieldReader {
+ public:
+  explicit FieldReader(DecodeBudget& budget) : budget_(budget) {}
+  FieldReader(const FieldReader&) = delete;
+  FieldReader& operator=(const FieldReader&) = delete;
+
+  // `out` from the field `Get` of `wire`, through `convert(value, budget)`:
+  // a fallible converter, or one that cannot fail.
+  template <auto Get, typename Wire, typename Out, typename Convert>
+  void read(Out& out, const Wire& wire, Convert&& convert) {
+    if (error_) return;
+    auto converted = convert((wire.*Get)(), budget_);
+    if constexpr (requires { converted.error(); }) {
+      if (!converted) {
+        error_.emplace(std::move(converted.error()));
+        return;
+      }
+      out = std::move(*converted);
+    } else {
+      out = std::move(converted);
+    }
+  }
+
+  // A Text or List(Text) field.
+  template <auto Get, typename Wire, typename Out>
+  void read(Out& out, const Wire& wire) {
+    read<Get>(out, wire, [](auto value, DecodeBudget& budget) { return parse_field(value, budget); });
+  }
+
+  // The record, or the first failure.
+  template <typename Record>
+  std::expected<Record, ProtocolError> finish(Record&& record) {
+    static_assert(!std::is_reference_v<Record>, "finish takes the record by move");
+    if (error_) return std::unexpected(std::move(*error_));
+    return std::move(record);
+  }
+
+ private:
+  static auto parse_field(capnp::Text::Reader text, DecodeBudget& budget) {
+    return parse_text(text, budget);
+  }
+  static auto parse_field(capnp::List<capnp::Text>::Reader list, DecodeBudget& budget) {
+    return parse_text_list(list, budget);
+  }
+
+  DecodeBudget& budget_;
+  std::optional<ProtocolError> error_;
+};
 
 // Enumeration names; a value outside its table is "unknown".
 std::string_view auth_method_kind_name(std::uint16_t value);

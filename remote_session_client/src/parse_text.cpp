@@ -19,20 +19,7 @@ std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text,
 
 std::expected<std::vector<std::string>, ProtocolError> parse_text_list(
     capnp::List<capnp::Text>::Reader list, DecodeBudget& budget) {
-  return parse_list(list, budget, [](auto element, DecodeBudget& b) {
-    return parse_text(element, b);
-  });
-}
-
-std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text) {
-  auto budget = DecodeBudget::unlimited();
-  return parse_text(text, budget);
-}
-
-std::expected<std::vector<std::string>, ProtocolError> parse_text_list(
-    capnp::List<capnp::Text>::Reader list) {
-  auto budget = DecodeBudget::unlimited();
-  return parse_text_list(list, budget);
+  return parse_list(list, budget, parse_text);
 }
 
 }  // namespace remote_session_client
