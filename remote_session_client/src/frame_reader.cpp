@@ -1,4 +1,9 @@
+// Reading frames: FrameReader, and read_frame as a reader that receives
+// nothing past the frame it returns.
+#include <sys/socket.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <utility>
 
@@ -24,13 +29,42 @@ std::size_t first_capacity(std::size_t limit) {
   return kPayloadAt + std::min(limit, FrameReader::kRetainedCapacity - kPayloadAt);
 }
 
+// The payload length a complete prefix announces, checked in the order that
+// decides the error: zero length first, then the limit. Nothing may be
+// allocated for a frame before this passed: the prefix alone could ask for
+// 4 GiB.
+std::expected<std::size_t, FrameError> checked_length(const std::uint8_t* prefix, std::size_t limit) {
+  const std::size_t length = (std::size_t{prefix[0]} << 24) | (std::size_t{prefix[1]} << 16) |
+                             (std::size_t{prefix[2]} << 8) | std::size_t{prefix[3]};
+  if (length == 0) return std::unexpected(FrameError{FrameError::Empty{}});
+  if (length > limit) return std::unexpected(FrameError{FrameError::TooLarge{length, limit}});
+  return length;
+}
+
+// One recv into `dest` (room > 0): the count received, never 0. EINTR is
+// retried; a peer that closed is an unexpected end of file, since the reader
+// is still missing bytes of a frame.
+std::expected<std::size_t, IoError> receive_some(int fd, std::uint8_t* dest, std::size_t room) {
+  for (;;) {
+    const ssize_t got = ::recv(fd, dest, room, 0);
+    if (got > 0) return static_cast<std::size_t>(got);
+    if (got == 0) return std::unexpected(IoError::made(IoError::Kind::UnexpectedEof));
+    if (errno != EINTR) return std::unexpected(IoError::os(errno));
+  }
+}
+
+std::unexpected<FrameError> io_failure(IoError error) {
+  return std::unexpected(FrameError{FrameError::Io{std::move(error)}});
+}
+
 }  // namespace
 
 FrameReader::FrameReader(FrameReader&& other) noexcept
     : words_(std::move(other.words_)),
       capacity_(std::exchange(other.capacity_, 0)),
       begin_(std::exchange(other.begin_, 0)),
-      end_(std::exchange(other.end_, 0)) {}
+      end_(std::exchange(other.end_, 0)),
+      exact_(other.exact_) {}
 
 FrameReader& FrameReader::operator=(FrameReader&& other) noexcept {
   if (this != &other) {
@@ -38,6 +72,7 @@ FrameReader& FrameReader::operator=(FrameReader&& other) noexcept {
     capacity_ = std::exchange(other.capacity_, 0);
     begin_ = std::exchange(other.begin_, 0);
     end_ = std::exchange(other.end_, 0);
+    exact_ = other.exact_;
   }
   return *this;
 }
@@ -78,11 +113,12 @@ std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit)
     end_ = kPrefixAt + kept;
   }
 
-  // One recv for as much as has arrived and fits. A failed receive drops
-  // the frame's bytes so far, as read_frame's would have: nothing is
-  // resynchronised differently.
-  auto receive = [&]() -> std::expected<void, IoError> {
-    auto got = frame_detail::receive_some(fd, bytes + end_, capacity_ - end_);
+  // One recv for as much as has arrived and fits, or, for an exact reader,
+  // for what is still missing up to `want`. A failed receive drops the
+  // frame's bytes so far: nothing is resynchronised differently.
+  auto receive = [&](std::size_t want) -> std::expected<void, IoError> {
+    const std::size_t room = exact_ ? want - end_ : capacity_ - end_;
+    auto got = receive_some(fd, bytes + end_, room);
     if (!got) {
       begin_ = end_ = kPrefixAt;
       return std::unexpected(std::move(got.error()));
@@ -90,14 +126,10 @@ std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit)
     end_ += *got;
     return {};
   };
-  auto io_failure = [](IoError error) {
-    return std::unexpected(FrameError{FrameError::Io{std::move(error)}});
-  };
-
   while (buffered() < kPrefixLen) {
-    if (auto got = receive(); !got) return io_failure(std::move(got.error()));
+    if (auto got = receive(begin_ + kPrefixLen); !got) return io_failure(std::move(got.error()));
   }
-  auto length = frame_detail::checked_length(bytes + begin_, limit);
+  auto length = checked_length(bytes + begin_, limit);
   if (!length) {
     // A refused prefix is consumed; whatever followed it stays, as it
     // would have stayed on the stream.
@@ -116,10 +148,17 @@ std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit)
   }
   bytes = reinterpret_cast<std::uint8_t*>(words_.get());
   while (end_ < frame_end) {
-    if (auto got = receive(); !got) return io_failure(std::move(got.error()));
+    if (auto got = receive(frame_end); !got) return io_failure(std::move(got.error()));
   }
   begin_ = frame_end;
   return ByteView(bytes + kPayloadAt, *length);
+}
+
+std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit) {
+  FrameReader reader(FrameReader::Receive::Exact);
+  auto frame = reader.read(fd, limit);
+  if (!frame) return std::unexpected(std::move(frame.error()));
+  return Bytes(frame->begin(), frame->end());
 }
 
 }  // namespace remote_session_client

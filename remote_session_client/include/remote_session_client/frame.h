@@ -35,15 +35,16 @@ std::expected<void, FrameError> write_frame(int fd, ByteView payload);
 // Reads one frame. A length above `limit` is refused before anything is
 // allocated for it, so a hostile prefix cannot make us allocate 4 GiB.
 // Stateless: it receives exactly the frame's bytes and nothing past them.
+// A FrameReader whose receives stop at the frame's end, so both faces share
+// one implementation of the checks, their order and their errors.
 std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit);
 
-// Reads frames like read_frame, with the same checks in the same order and
-// the same errors, but through one reusable buffer: a small answer arrives in
-// a single recv, and no buffer is allocated or zeroed per frame. Bytes that
-// arrive past a frame are kept for the next read, so the frames it returns
-// and the errors it reports are exactly read_frame's on the same stream: a
-// refused prefix consumes its 4 bytes and nothing more, and a failed receive
-// loses the frame's bytes so far, as the stream would have.
+// Reads frames like read_frame, but through one reusable buffer: a small
+// answer arrives in a single recv, and no buffer is allocated or zeroed per
+// frame. Bytes that arrive past a frame are kept for the next read, so the
+// frames it returns and the errors it reports are exactly read_frame's on the
+// same stream: a refused prefix consumes its 4 bytes and nothing more, and a
+// failed receive loses the frame's bytes so far, as the stream would have.
 class FrameReader {
  public:
   // Kept between frames; 64 KiB holds every ordinary answer. A larger frame
@@ -75,6 +76,12 @@ class FrameReader {
   std::size_t buffered() const { return end_ - begin_; }
 
  private:
+  friend std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit);
+
+  // Exact: every recv asks for no more than the frame still lacks (read_frame).
+  enum class Receive { Buffered, Exact };
+  explicit FrameReader(Receive receive) : exact_(receive == Receive::Exact) {}
+
   void restart(std::size_t bytes);
 
   // Words, so the buffer is aligned for Cap'n Proto; the payload of the frame
@@ -83,6 +90,7 @@ class FrameReader {
   std::size_t capacity_ = 0;  // bytes
   std::size_t begin_ = 0;     // first unconsumed byte
   std::size_t end_ = 0;       // one past the last received byte
+  bool exact_ = false;
 };
 
 }  // namespace remote_session_client
