@@ -12,27 +12,20 @@
 
 namespace remote_session_client {
 
+// The label is built once, by transact, which records it and hands it back
+// so that an unexpected answer names the request by it.
 template <typename Expected>
-ClientResult<Expected> accept_response(ClientResult<DecodedResponse> exchanged, Transcript& transcript,
-                                       const std::string& request_label) {
+ClientResult<Expected> RemoteSessionClient::exchange(RequestKind request) {
   using E = RemoteSessionClientError;
+  auto exchanged = transact(std::move(request));
   if (!exchanged) return std::unexpected(std::move(exchanged.error()));
   if (auto* expected = std::get_if<Expected>(&exchanged->kind)) return std::move(*expected);
   if (auto* denied = std::get_if<response::Error>(&exchanged->kind)) {
-    transcript.record(event::Denied{denied->info.code, denied->info.message, exchanged->seq});
+    transcript_.record(event::Denied{denied->info.code, denied->info.message, exchanged->seq});
     return std::unexpected(E{E::Remote{std::move(denied->info.code), std::move(denied->info.message)}});
   }
-  return std::unexpected(
-      E{E::UnexpectedResponse{std::string(kind_name(exchanged->kind)), request_label}});
-}
-
-// The label is built once: transact records it, and an unexpected answer
-// names the request by it.
-template <typename Expected>
-ClientResult<Expected> RemoteSessionClient::exchange(RequestKind request) {
-  const std::string request_label = label(request);
-  return accept_response<Expected>(transact(std::move(request), request_label), transcript_,
-                                   request_label);
+  return std::unexpected(E{E::UnexpectedResponse{std::string(kind_name(exchanged->kind)),
+                                                 std::move(exchanged->request_label)}});
 }
 
 // Whether a failure is the gateway's refusal rather than a transport, codec

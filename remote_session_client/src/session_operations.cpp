@@ -45,14 +45,11 @@ ClientResult<CapInfo> RemoteSessionClient::get_capset_entry(std::string name,
 
 ClientResult<void> RemoteSessionClient::logout() {
   using E = RemoteSessionClientError;
-  RequestKind request = request::Logout{};
-  const std::string request_label = label(request);
-  auto accepted = accept_response<response::LoggedOut>(transact(std::move(request), request_label),
-                                                       transcript_, request_label);
+  auto accepted = exchange<response::LoggedOut>(request::Logout{});
   if (!accepted) return std::unexpected(std::move(accepted.error()));
   if (!accepted->value) {
     // The gateway kept the session: not a logout, and not a refusal either.
-    return std::unexpected(E{E::UnexpectedResponse{"loggedOut(false)", request_label}});
+    return std::unexpected(E{E::UnexpectedResponse{"loggedOut(false)", label(request::Logout{})}});
   }
   logged_out_ = true;
   current_session_.reset();

@@ -3,17 +3,12 @@
 
 namespace remote_session_client {
 
-ClientResult<DecodedResponse> RemoteSessionClient::transact(RequestKind request) {
-  const std::string request_label = label(request);
-  return transact(std::move(request), request_label);
-}
-
-ClientResult<DecodedResponse> RemoteSessionClient::transact(RequestKind request,
-                                                            const std::string& request_label) {
+ClientResult<Transacted> RemoteSessionClient::transact(RequestKind request) {
   using E = RemoteSessionClientError;
   // The number is spent even if a later step fails; unsigned arithmetic
   // wraps 4294967295 to 0.
   const std::uint32_t seq = next_seq_++;
+  std::string request_label = label(request);
   transcript_.record(event::Request{request_label, seq});
 
   auto message = encode_request(seq, request);
@@ -28,7 +23,7 @@ ClientResult<DecodedResponse> RemoteSessionClient::transact(RequestKind request,
   if (!response) return std::unexpected(E{E::Protocol{std::move(response.error())}});
 
   transcript_.record(event::Response{std::string(kind_name(response->kind)), response->seq});
-  return std::move(*response);
+  return Transacted{std::move(*response), std::move(request_label)};
 }
 
 }  // namespace remote_session_client

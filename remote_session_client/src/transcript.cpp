@@ -43,6 +43,8 @@ std::size_t footprint(const TranscriptEvent& event) {
 }
 
 void Transcript::record(TranscriptEvent event) {
+  // Oldest events go first, by count and by bytes: an unbounded log would let
+  // a long-lived client, or one gateway answer of huge texts, grow without end.
   bytes_ += footprint(event);
   events_.push_back(std::move(event));
   while (events_.size() > capacity_ || (bytes_ > byte_budget_ && events_.size() > 1)) {

@@ -22,6 +22,12 @@ namespace remote_session_client {
 template <typename T>
 using ClientResult = std::expected<T, RemoteSessionClientError>;
 
+// What transact returns: the decoded answer and the label its request was
+// recorded under, by which the acceptance rule names an unexpected answer.
+struct Transacted : DecodedResponse {
+  std::string request_label;
+};
+
 class RemoteSessionClient {
  public:
   RemoteSessionClient(RemoteSessionClient&&) noexcept = default;
@@ -33,7 +39,7 @@ class RemoteSessionClient {
 
   // One exchange: next seq, Request event, encode, one frame out, one frame
   // in, decode, Response event. No retry, no reconnection.
-  ClientResult<DecodedResponse> transact(RequestKind request);
+  ClientResult<Transacted> transact(RequestKind request);
 
   // Operations. Each is one transact and the response-acceptance rule.
   ClientResult<std::vector<AuthMethodInfo>> auth_methods();
@@ -56,12 +62,8 @@ class RemoteSessionClient {
   friend std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
   RemoteSessionClient(ClientConfig config, Transcript transcript, Socket stream);
 
-  // transact, given the request's label: the operations need the label also
-  // to name the request in an unexpected-response error, so they build it
-  // once and pass it in.
-  ClientResult<DecodedResponse> transact(RequestKind request, const std::string& request_label);
-
-  // One transact and the acceptance rule (acceptance.h).
+  // One transact and the acceptance rule; defined in acceptance.h beside
+  // the rule, included only by the operations.
   template <typename Expected>
   ClientResult<Expected> exchange(RequestKind request);
 
