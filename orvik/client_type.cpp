@@ -3,7 +3,6 @@
 #include "client_type.h"
 
 #include <array>
-#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +11,7 @@
 
 #include "arguments.h"
 #include "conversions.h"
+#include "embedded.h"
 #include "errors.h"
 #include "remote_session_client/client.h"
 #include "use_flag.h"
@@ -28,17 +28,10 @@ struct ClientState {
   UseFlag use;
 };
 
-// The state lives in raw storage after the object header: constructed in
-// place once the connection exists, destroyed (closing the socket, sending
-// nothing) in tp_dealloc.
-struct ClientObject {
-  PyObject ob_base;
-  alignas(ClientState) unsigned char storage[sizeof(ClientState)];
-};
-
-ClientState& state_of(PyObject* self) {
-  return *std::launder(reinterpret_cast<ClientState*>(reinterpret_cast<ClientObject*>(self)->storage));
-}
+// The state lives in the object (embedded.h): constructed once the
+// connection exists, destroyed (closing the socket, sending nothing) in
+// tp_dealloc.
+ClientState& state_of(PyObject* self) { return embedded<ClientState>(self); }
 
 PyTypeObject* client_type_cache = nullptr;
 
@@ -65,15 +58,35 @@ PyObject* finish(Result&& result, Convert&& convert) {
   return convert(std::move(*result)).release_new_ref();
 }
 
-// The methods without parameters: the interpreter itself refuses arguments
-// (METH_NOARGS), so only the use rule and the call remain.
-template <typename Operation, typename Convert>
-PyObject* call_without_arguments(PyObject* self, Operation&& operation, Convert&& convert) {
+// Every method that sends: check `self`, take exclusive use, then `call`.
+template <typename Call>
+PyObject* in_exclusive_use(PyObject* self, Call&& call) {
   ClientState* state = client_state(self);
   if (state == nullptr) return nullptr;
   ExclusiveUse use(state->use);
   if (!use.acquired()) return nullptr;
-  return finish(operation(state->client), convert);
+  return call(state->client);
+}
+
+// The methods without parameters: the interpreter itself refuses arguments
+// (METH_NOARGS), so only the use rule and the call remain.
+template <typename Operation, typename Convert>
+PyObject* call_without_arguments(PyObject* self, Operation&& operation, Convert&& convert) {
+  return in_exclusive_use(self, [&](rsc::RemoteSessionClient& client) {
+    return finish(operation(client), convert);
+  });
+}
+
+// The methods with parameters: bind them, then take use, then `call`
+// converts them and runs the operation. Use is taken before any argument is
+// converted: an __index__ or __str__ that calls back into this client must
+// find it in use.
+template <std::size_t Count, typename Call>
+PyObject* call_with_arguments(const Signature& signature, PyObject* self, PyObject* args,
+                              PyObject* kwargs, Call&& call) {
+  std::array<PyObject*, Count> bound{};
+  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
+  return in_exclusive_use(self, [&](rsc::RemoteSessionClient& client) { return call(client, bound); });
 }
 
 // ------------------------------------------------------------- signatures
@@ -104,6 +117,8 @@ std::optional<std::string> profile_or_default(PyObject* value) {
 
 rsc::Bytes bytes_of(const std::string& text) { return rsc::Bytes(text.begin(), text.end()); }
 
+PyRef new_started_session(rsc::SessionStarted&& started) { return new_session_info(std::move(started)); }
+
 // ---------------------------------------------------------------- methods
 
 PyObject* list_auth_methods(PyObject* self, PyObject*) {
@@ -116,16 +131,12 @@ PyObject* list_auth_methods(PyObject* self, PyObject*) {
 template <typename Mode>
 PyObject* login_with_profile(const Signature& signature, PyObject* self, PyObject* args,
                              PyObject* kwargs) {
-  std::array<PyObject*, 1> bound{};
-  if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
-  ClientState* state = client_state(self);
-  if (state == nullptr) return nullptr;
-  ExclusiveUse use(state->use);
-  if (!use.acquired()) return nullptr;
-  std::optional<std::string> profile = profile_or_default(bound[0]);
-  if (!profile) return nullptr;
-  return finish(state->client.login(rsc::AuthMode{Mode{std::move(*profile)}}),
-                [](rsc::SessionStarted&& started) { return new_session_info(std::move(started)); });
+  return call_with_arguments<1>(signature, self, args, kwargs, [](rsc::RemoteSessionClient& client,
+                                                                  const auto& bound) -> PyObject* {
+    std::optional<std::string> profile = profile_or_default(bound[0]);
+    if (!profile) return nullptr;
+    return finish(client.login(rsc::AuthMode{Mode{std::move(*profile)}}), new_started_session);
+  });
 }
 
 PyObject* login_anonymous(PyObject* self, PyObject* args, PyObject* kwargs) {
@@ -137,25 +148,21 @@ PyObject* login_guest(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* login_password(PyObject* self, PyObject* args, PyObject* kwargs) {
-  std::array<PyObject*, 3> bound{};
-  if (!bind_arguments(kLoginPassword, args, kwargs, bound)) return nullptr;
-  ClientState* state = client_state(self);
-  if (state == nullptr) return nullptr;
-  ExclusiveUse use(state->use);
-  if (!use.acquired()) return nullptr;
-  std::optional<std::string> account_name = to_utf8(bound[0], "account_name");
-  if (!account_name) return nullptr;
-  std::optional<std::string> password = to_utf8(bound[1], "password");
-  if (!password) return nullptr;
-  std::optional<std::string> profile = profile_or_default(bound[2]);
-  if (!profile) return nullptr;
-  rsc::auth::Password mode{
-      rsc::LoginSelector{rsc::LoginSelector::Tag::AccountName, bytes_of(*account_name)},
-      std::move(*profile),
-      bytes_of(*password),
-  };
-  return finish(state->client.login(rsc::AuthMode{std::move(mode)}),
-                [](rsc::SessionStarted&& started) { return new_session_info(std::move(started)); });
+  return call_with_arguments<3>(kLoginPassword, self, args, kwargs, [](rsc::RemoteSessionClient& client,
+                                                                      const auto& bound) -> PyObject* {
+    std::optional<std::string> account_name = to_utf8(bound[0], "account_name");
+    if (!account_name) return nullptr;
+    std::optional<std::string> password = to_utf8(bound[1], "password");
+    if (!password) return nullptr;
+    std::optional<std::string> profile = profile_or_default(bound[2]);
+    if (!profile) return nullptr;
+    rsc::auth::Password mode{
+        rsc::LoginSelector{rsc::LoginSelector::Tag::AccountName, bytes_of(*account_name)},
+        std::move(*profile),
+        bytes_of(*password),
+    };
+    return finish(client.login(rsc::AuthMode{std::move(mode)}), new_started_session);
+  });
 }
 
 PyObject* list_capset(PyObject* self, PyObject*) {
@@ -165,20 +172,15 @@ PyObject* list_capset(PyObject* self, PyObject*) {
 }
 
 PyObject* get_capset_entry(PyObject* self, PyObject* args, PyObject* kwargs) {
-  std::array<PyObject*, 2> bound{};
-  if (!bind_arguments(kGetCapsetEntry, args, kwargs, bound)) return nullptr;
-  ClientState* state = client_state(self);
-  if (state == nullptr) return nullptr;
-  // Taken before converting: an __index__ that calls back into this client
-  // must find it in use.
-  ExclusiveUse use(state->use);
-  if (!use.acquired()) return nullptr;
-  std::optional<std::string> name = to_utf8(bound[0], "name");
-  if (!name) return nullptr;
-  std::optional<std::uint64_t> expected = to_u64(bound[1], "expected_interface_id");
-  if (!expected) return nullptr;
-  return finish(state->client.get_capset_entry(std::move(*name), *expected),
-                [](rsc::CapInfo&& entry) { return new_cap_info(std::move(entry)); });
+  return call_with_arguments<2>(kGetCapsetEntry, self, args, kwargs, [](rsc::RemoteSessionClient& client,
+                                                                       const auto& bound) -> PyObject* {
+    std::optional<std::string> name = to_utf8(bound[0], "name");
+    if (!name) return nullptr;
+    std::optional<std::uint64_t> expected = to_u64(bound[1], "expected_interface_id");
+    if (!expected) return nullptr;
+    return finish(client.get_capset_entry(std::move(*name), *expected),
+                  [](rsc::CapInfo&& entry) { return new_cap_info(std::move(entry)); });
+  });
 }
 
 PyObject* session_info(PyObject* self, PyObject*) {
@@ -202,13 +204,11 @@ PyObject* is_logged_out(PyObject* self, PyObject*) {
 }
 
 PyObject* logout(PyObject* self, PyObject*) {
-  ClientState* state = client_state(self);
-  if (state == nullptr) return nullptr;
-  ExclusiveUse use(state->use);
-  if (!use.acquired()) return nullptr;
-  rsc::ClientResult<void> result = state->client.logout();
-  if (!result) return raise_runtime_error(result.error());
-  Py_RETURN_NONE;
+  return in_exclusive_use(self, [](rsc::RemoteSessionClient& client) -> PyObject* {
+    rsc::ClientResult<void> result = client.logout();
+    if (!result) return raise_runtime_error(result.error());
+    Py_RETURN_NONE;
+  });
 }
 
 PyObject* enter(PyObject* self, PyObject*) {
@@ -220,14 +220,11 @@ PyObject* enter(PyObject* self, PyObject*) {
 // its outcome is dropped so that the block's own exception, if any, is the
 // one the caller sees.
 PyObject* exit(PyObject* self, PyObject* args, PyObject* kwargs) {
-  std::array<PyObject*, 3> bound{};
-  if (!bind_arguments(kExit, args, kwargs, bound)) return nullptr;
-  ClientState* state = client_state(self);
-  if (state == nullptr) return nullptr;
-  ExclusiveUse use(state->use);
-  if (!use.acquired()) return nullptr;
-  static_cast<void>(state->client.logout());
-  Py_RETURN_FALSE;
+  return call_with_arguments<3>(kExit, self, args, kwargs, [](rsc::RemoteSessionClient& client,
+                                                             const auto&) -> PyObject* {
+    static_cast<void>(client.logout());
+    Py_RETURN_FALSE;
+  });
 }
 
 template <typename Function>
@@ -305,21 +302,8 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   auto connected = rsc::connect(std::move(config));
   if (!connected) return raise_connection_error(connected.error());
 
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyRef object = PyRef::steal(alloc(type, 0));
   // On failure the connected client is dropped here, closing the socket.
-  if (!object) return nullptr;
-  new (reinterpret_cast<ClientObject*>(object.get())->storage) ClientState(std::move(*connected));
-  return object.release_new_ref();
-}
-
-void dealloc(PyObject* self) {
-  // Instances of a heap type hold a reference to their type.
-  PyTypeObject* type = Py_TYPE(self);
-  state_of(self).~ClientState();
-  auto free_memory = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_memory(self);
-  Py_DECREF(type);
+  return new_embedded<ClientState>(type, std::move(*connected)).release_new_ref();
 }
 
 PyType_Slot client_slots[] = {
@@ -331,14 +315,14 @@ PyType_Slot client_slots[] = {
          "Construct it to connect the TCP transport, then authenticate with one of the\n"
          "`login_*` methods before listing the CapSet or reading session metadata.")},
     {Py_tp_new, reinterpret_cast<void*>(construct)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_embedded<ClientState>)},
     {Py_tp_methods, client_methods},
     {0, nullptr},
 };
 
 PyType_Spec client_spec = {
     "builtins.Client",
-    sizeof(ClientObject),
+    sizeof(EmbeddedObject<ClientState>),
     0,
     Py_TPFLAGS_DEFAULT,
     client_slots,

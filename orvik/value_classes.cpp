@@ -4,12 +4,11 @@
 #include "value_classes.h"
 
 #include <cstdint>
-#include <new>
 #include <string>
-#include <type_traits>
 #include <utility>
 
 #include "conversions.h"
+#include "embedded.h"
 #include "repr.h"
 
 namespace orvik {
@@ -17,33 +16,9 @@ namespace {
 
 namespace rsc = remote_session_client;
 
-// The record lives in raw storage after the object header: the interpreter
-// allocates the memory (zero-filled, via tp_alloc), we construct the record
-// in place and destroy it in tp_dealloc.
-template <typename Record>
-struct ValueObject {
-  PyObject ob_base;
-  alignas(Record) unsigned char storage[sizeof(Record)];
-};
-
-template <typename Record>
-Record& record_of(PyObject* self) {
-  return *std::launder(reinterpret_cast<Record*>(reinterpret_cast<ValueObject<Record>*>(self)->storage));
-}
-
-template <typename Record>
-void dealloc_value(PyObject* self) {
-  // Instances of a heap type hold a reference to their type.
-  PyTypeObject* type = Py_TYPE(self);
-  record_of<Record>(self).~Record();
-  auto free_memory = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
-  free_memory(self);
-  Py_DECREF(type);
-}
-
 template <typename Record>
 PyObject* repr_value(PyObject* self) {
-  return new_str(repr_text(record_of<Record>(self))).release_new_ref();
+  return new_str(repr_text(embedded<Record>(self))).release_new_ref();
 }
 
 // Only the module creates value objects: calling the class is refused.
@@ -71,7 +46,7 @@ struct MemberOf<Field Record::*> {
 template <auto Member>
 PyObject* get_field(PyObject* self, void*) {
   using Record = typename MemberOf<decltype(Member)>::type;
-  return to_python(record_of<Record>(self).*Member).release_new_ref();
+  return to_python(embedded<Record>(self).*Member).release_new_ref();
 }
 
 // Creates the type described by `spec` once and keeps it for the process.
@@ -80,19 +55,6 @@ PyTypeObject* cached_type(PyTypeObject*& cache, PyType_Spec& spec) {
     cache = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
   }
   return cache;
-}
-
-// Called with the record type spelled out, so `Record&&` is an rvalue
-// reference and the record is always moved, never copied.
-template <typename Record>
-PyRef new_value(PyTypeObject* type, Record&& record) {
-  static_assert(!std::is_reference_v<Record>);
-  if (type == nullptr) return {};
-  auto alloc = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyRef object = PyRef::steal(alloc(type, 0));
-  if (!object) return {};
-  new (reinterpret_cast<ValueObject<Record>*>(object.get())->storage) Record(std::move(record));
-  return object;
 }
 
 // ------------------------------------------------------------- AuthMethod
@@ -113,7 +75,7 @@ PyGetSetDef auth_method_getset[] = {
 PyType_Slot auth_method_slots[] = {
     {Py_tp_doc, const_cast<char*>("One advertised authentication method.")},
     {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_value<rsc::AuthMethodInfo>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_embedded<rsc::AuthMethodInfo>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr_value<rsc::AuthMethodInfo>)},
     {Py_tp_getset, auth_method_getset},
     {0, nullptr},
@@ -121,7 +83,7 @@ PyType_Slot auth_method_slots[] = {
 
 PyType_Spec auth_method_spec = {
     "builtins.AuthMethod",
-    sizeof(ValueObject<rsc::AuthMethodInfo>),
+    sizeof(EmbeddedObject<rsc::AuthMethodInfo>),
     0,
     Py_TPFLAGS_DEFAULT,
     auth_method_slots,
@@ -150,7 +112,7 @@ PyGetSetDef session_info_getset[] = {
 PyType_Slot session_info_slots[] = {
     {Py_tp_doc, const_cast<char*>("Metadata describing an authenticated remote session.")},
     {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_value<rsc::SessionInfoSummary>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_embedded<rsc::SessionInfoSummary>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr_value<rsc::SessionInfoSummary>)},
     {Py_tp_getset, session_info_getset},
     {0, nullptr},
@@ -158,7 +120,7 @@ PyType_Slot session_info_slots[] = {
 
 PyType_Spec session_info_spec = {
     "builtins.SessionInfo",
-    sizeof(ValueObject<rsc::SessionInfoSummary>),
+    sizeof(EmbeddedObject<rsc::SessionInfoSummary>),
     0,
     Py_TPFLAGS_DEFAULT,
     session_info_slots,
@@ -182,7 +144,7 @@ PyGetSetDef cap_info_getset[] = {
 PyType_Slot cap_info_slots[] = {
     {Py_tp_doc, const_cast<char*>("One forwarded capability in a remote session's CapSet.")},
     {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_value<rsc::CapInfo>)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_embedded<rsc::CapInfo>)},
     {Py_tp_repr, reinterpret_cast<void*>(repr_value<rsc::CapInfo>)},
     {Py_tp_getset, cap_info_getset},
     {0, nullptr},
@@ -190,7 +152,7 @@ PyType_Slot cap_info_slots[] = {
 
 PyType_Spec cap_info_spec = {
     "builtins.CapInfo",
-    sizeof(ValueObject<rsc::CapInfo>),
+    sizeof(EmbeddedObject<rsc::CapInfo>),
     0,
     Py_TPFLAGS_DEFAULT,
     cap_info_slots,
@@ -205,11 +167,11 @@ PyTypeObject* session_info_type() { return cached_type(session_info_cache, sessi
 PyTypeObject* cap_info_type() { return cached_type(cap_info_cache, cap_info_spec); }
 
 PyRef new_auth_method(rsc::AuthMethodInfo&& record) {
-  return new_value<rsc::AuthMethodInfo>(auth_method_type(), std::move(record));
+  return new_embedded<rsc::AuthMethodInfo>(auth_method_type(), std::move(record));
 }
 
 PyRef new_session_info(rsc::SessionInfoSummary&& record) {
-  return new_value<rsc::SessionInfoSummary>(session_info_type(), std::move(record));
+  return new_embedded<rsc::SessionInfoSummary>(session_info_type(), std::move(record));
 }
 
 // The 16-bit summary value beside the summary is not exposed to Python.
@@ -218,7 +180,7 @@ PyRef new_session_info(rsc::SessionStarted&& record) {
 }
 
 PyRef new_cap_info(rsc::CapInfo&& record) {
-  return new_value<rsc::CapInfo>(cap_info_type(), std::move(record));
+  return new_embedded<rsc::CapInfo>(cap_info_type(), std::move(record));
 }
 
 PyRef new_auth_method_list(std::vector<rsc::AuthMethodInfo>&& records) {
