@@ -3,7 +3,6 @@
 // text is built in exactly one place.
 #include "repr.h"
 
-#include <charconv>
 #include <cstdint>
 #include <string_view>
 
@@ -18,17 +17,15 @@ using remote_session_client::quoted;
 std::string_view bool_text(bool value) { return value ? "true" : "false"; }
 
 std::string decimal(std::uint64_t value) {
-  char digits[20];  // 18446744073709551615 has 20 digits
-  auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  return std::string(digits, end);
+  std::string text;
+  remote_session_client::append_number(text, value);
+  return text;
 }
 
 // "0x" and lower-case hexadecimal without leading zeros: 0x0, 0x1f.
 std::string hex(std::uint64_t value) {
-  char digits[16];
-  auto end = std::to_chars(digits, digits + sizeof digits, value, 16).ptr;
   std::string text = "0x";
-  text.append(digits, end);
+  remote_session_client::append_number(text, value, 16);
   return text;
 }
 

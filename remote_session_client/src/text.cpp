@@ -1,11 +1,13 @@
-// UTF-8 validation, the quoted form and hexadecimal rendering. Decoding runs
+// UTF-8 validation, the quoted form and number rendering. Decoding runs
 // validate_utf8 over every text of every response, so the common all-ASCII
 // case is checked eight bytes at a time.
 #include "remote_session_client/text.h"
 
+#include <charconv>
 #include <cstring>
 
 #include <unicode/uchar.h>
+#include <unicode/utf8.h>
 
 namespace remote_session_client {
 
@@ -28,38 +30,13 @@ std::size_t skip_ascii(ByteView bytes, std::size_t from) {
   return i;
 }
 
-// The range the first continuation byte must fall in after lead byte `lead`;
-// the narrower ranges exclude overlongs (E0, F0), surrogates (ED) and code
-// points above U+10FFFF (F4).
-struct Lead {
-  std::uint8_t continuations;  // 0: not a lead byte
-  std::uint8_t first_low;
-  std::uint8_t first_high;
-};
-
-constexpr Lead classify(std::uint8_t lead) {
-  if (lead >= 0xC2 && lead <= 0xDF) return {1, 0x80, 0xBF};
-  if (lead == 0xE0) return {2, 0xA0, 0xBF};
-  if (lead == 0xED) return {2, 0x80, 0x9F};
-  if (lead >= 0xE1 && lead <= 0xEF) return {2, 0x80, 0xBF};
-  if (lead == 0xF0) return {3, 0x90, 0xBF};
-  if (lead >= 0xF1 && lead <= 0xF3) return {3, 0x80, 0xBF};
-  if (lead == 0xF4) return {3, 0x80, 0x8F};
-  return {0, 0, 0};
-}
-
-// Length of the well-formed sequence starting at `at` (a non-ASCII lead),
-// or 0 when there is none.
-std::size_t well_formed_length(std::string_view utf8, std::size_t at) {
-  const Lead lead = classify(static_cast<std::uint8_t>(utf8[at]));
-  if (lead.continuations == 0 || at + lead.continuations >= utf8.size()) return 0;
-  for (std::uint8_t k = 1; k <= lead.continuations; ++k) {
-    const auto b = static_cast<std::uint8_t>(utf8[at + k]);
-    const std::uint8_t low = k == 1 ? lead.first_low : 0x80;
-    const std::uint8_t high = k == 1 ? lead.first_high : 0xBF;
-    if (b < low || b > high) return 0;
-  }
-  return lead.continuations + 1U;
+// The one code-point reader: the code point at `i`, advancing `i` past it.
+// On an ill-formed sequence a negative value, with `i` past its maximal
+// subpart (the lead and the continuation bytes that were still acceptable).
+UChar32 next_code_point(const std::uint8_t* bytes, std::size_t& i, std::size_t size) {
+  UChar32 c;
+  U8_NEXT(bytes, i, size, c);
+  return c;
 }
 
 bool must_escape(UChar32 c) {
@@ -80,14 +57,8 @@ bool must_escape(UChar32 c) {
 }
 
 void append_escape(std::string& out, std::uint32_t code_point) {
-  char digits[8];
-  int n = 0;
-  do {
-    digits[n++] = kHexDigits[code_point & 0xF];
-    code_point >>= 4;
-  } while (code_point != 0);
   out += "\\u{";
-  while (n > 0) out += digits[--n];
+  append_number(out, code_point, 16);
   out += '}';
 }
 
@@ -120,50 +91,37 @@ std::expected<void, Utf8Error> validate_utf8(ByteView bytes) {
   while (true) {
     i = skip_ascii(bytes, i);
     if (i == size) return {};
-    const Lead lead = classify(bytes[i]);
-    if (lead.continuations == 0) return std::unexpected(Utf8Error{i, 1});
-    // Maximal subpart: the error covers the lead and the continuation bytes
-    // that were still acceptable before the first one that was not.
-    for (std::uint8_t k = 1; k <= lead.continuations; ++k) {
-      if (i + k >= size) return std::unexpected(Utf8Error{i, std::nullopt});
-      const std::uint8_t b = bytes[i + k];
-      const std::uint8_t low = k == 1 ? lead.first_low : 0x80;
-      const std::uint8_t high = k == 1 ? lead.first_high : 0xBF;
-      if (b < low || b > high) return std::unexpected(Utf8Error{i, k});
-    }
-    i += lead.continuations + 1U;
+    const std::size_t at = i;
+    if (next_code_point(bytes.data(), i, size) >= 0) continue;
+    // A valid lead whose sequence the end cut short is incomplete, not wrong.
+    if (i == size && U8_IS_LEAD(bytes[at])) return std::unexpected(Utf8Error{at, std::nullopt});
+    return std::unexpected(Utf8Error{at, i - at});
   }
 }
 
 std::string quoted(std::string_view utf8) {
+  const auto* bytes = reinterpret_cast<const std::uint8_t*>(utf8.data());
   std::string out;
   out.reserve(utf8.size() + 2);
   out += '"';
   std::size_t i = 0;
   while (i < utf8.size()) {
-    const auto lead = static_cast<std::uint8_t>(utf8[i]);
-    if (lead < 0x80) {
+    if (bytes[i] < 0x80) {
       append_ascii(out, utf8[i]);
       ++i;
       continue;
     }
-    const std::size_t length = well_formed_length(utf8, i);
-    if (length == 0) {
+    const std::size_t at = i;
+    const UChar32 c = next_code_point(bytes, i, utf8.size());
+    if (c < 0) {
       // Not reachable for validated input; never emit broken UTF-8 anyway.
       out += "\xEF\xBF\xBD";
-      ++i;
-      continue;
-    }
-    std::uint32_t c = lead & (0x7FU >> length);
-    for (std::size_t k = 1; k < length; ++k) {
-      c = (c << 6) | (static_cast<std::uint8_t>(utf8[i + k]) & 0x3FU);
-    }
-    if (must_escape(static_cast<UChar32>(c))) {
-      append_escape(out, c);
+      i = at + 1;
+    } else if (must_escape(c)) {
+      append_escape(out, static_cast<std::uint32_t>(c));
     } else {
-      out.append(utf8.substr(i, length));
+      out.append(utf8.substr(at, i - at));
     }
-    i += length;
   }
   out += '"';
   return out;
@@ -179,13 +137,18 @@ std::string hex_lower(ByteView bytes) {
 }
 
 std::string hex_u64_padded(std::uint64_t value) {
-  std::string out(18, '0');
-  out[1] = 'x';
-  for (std::size_t i = 17; i >= 2; --i) {
-    out[i] = kHexDigits[value & 0xF];
-    value >>= 4;
-  }
+  std::string digits;
+  append_number(digits, value, 16);
+  std::string out = "0x";
+  out.append(16 - digits.size(), '0');
+  out += digits;
   return out;
+}
+
+void append_number(std::string& out, std::uint64_t value, int base) {
+  char digits[20];  // 18446744073709551615 has 20 digits
+  const auto end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
+  out.append(digits, end);
 }
 
 }  // namespace remote_session_client

@@ -30,4 +30,8 @@ std::string hex_lower(ByteView bytes);
 // "0x" and exactly 16 lower-case hexadecimal digits: 0x0000000000001234.
 std::string hex_u64_padded(std::uint64_t value);
 
+// The one number formatter: `value` without leading zeros, in plain decimal
+// (base 10) or lower-case hexadecimal (base 16), appended to `out`.
+void append_number(std::string& out, std::uint64_t value, int base = 10);
+
 }  // namespace remote_session_client
