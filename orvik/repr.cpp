@@ -29,51 +29,34 @@ std::string hex(std::uint64_t value) {
   return text;
 }
 
+// The pieces of one repr, fixed texts and rendered fields, in their order.
+template <typename... Pieces>
+std::string joined(const Pieces&... pieces) {
+  std::string text;
+  (text += ... += pieces);
+  return text;
+}
+
 }  // namespace
 
+// profile_hints is left out on purpose: the repr names the method, the hints
+// are read through the attribute.
 std::string repr_text(const remote_session_client::AuthMethodInfo& value) {
-  // profile_hints is left out on purpose: the repr names the method, the
-  // hints are read through the attribute.
-  std::string text = "AuthMethod(kind=";
-  text += quoted(value.kind);
-  text += ", label=";
-  text += quoted(value.label);
-  text += ", interactive=";
-  text += bool_text(value.interactive);
-  text += ", enabled=";
-  text += bool_text(value.enabled);
-  text += ")";
-  return text;
+  return joined("AuthMethod(kind=", quoted(value.kind), ", label=", quoted(value.label),
+                ", interactive=", bool_text(value.interactive), ", enabled=", bool_text(value.enabled), ")");
 }
 
 std::string repr_text(const remote_session_client::SessionInfoSummary& value) {
-  std::string text = "SessionInfo(profile=";
-  text += quoted(value.profile);
-  text += ", principal_kind=";
-  text += quoted(value.principal_kind);
-  text += ", principal_display_name=";
-  text += quoted(value.principal_display_name);
-  text += ", auth_strength=";
-  text += quoted(value.auth_strength);
-  text += ", session_id_hex=";
-  text += quoted(value.session_id_hex);
-  text += ", expires_at_ms=";
-  text += decimal(value.expires_at_ms);
-  text += ")";
-  return text;
+  return joined("SessionInfo(profile=", quoted(value.profile), ", principal_kind=", quoted(value.principal_kind),
+                ", principal_display_name=", quoted(value.principal_display_name),
+                ", auth_strength=", quoted(value.auth_strength), ", session_id_hex=", quoted(value.session_id_hex),
+                ", expires_at_ms=", decimal(value.expires_at_ms), ")");
 }
 
 std::string repr_text(const remote_session_client::CapInfo& value) {
-  std::string text = "CapInfo(name=";
-  text += quoted(value.name);
-  text += ", interface_id=";
-  text += hex(value.interface_id);
-  text += ", transfer_policy=";
-  text += quoted(value.transfer_policy);
-  text += ", lease_expires_at_ms=";
-  text += decimal(value.lease_expires_at_ms);
-  text += ")";
-  return text;
+  return joined("CapInfo(name=", quoted(value.name), ", interface_id=", hex(value.interface_id),
+                ", transfer_policy=", quoted(value.transfer_policy),
+                ", lease_expires_at_ms=", decimal(value.lease_expires_at_ms), ")");
 }
 
 }  // namespace orvik
