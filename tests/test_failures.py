@@ -217,9 +217,10 @@ def test_host_with_a_nul_byte_is_refused_unresolved():
         listener.bind(("127.0.0.1", 0))
         listener.listen()
         listener.setblocking(False)
-        target = f"127.0.0.1\0evil.example:{listener.getsockname()[1]}"
+        port = listener.getsockname()[1]
+        target = f"127.0.0.1\0evil.example:{port}"
         with pytest.raises(ConnectionError) as caught:
-            orvik.Client("127.0.0.1\0evil.example", listener.getsockname()[1], connect_deadline_ms=0)
+            orvik.Client("127.0.0.1\0evil.example", port, connect_deadline_ms=0)
         assert caught.value.args == (
             f"timed out connecting to {target}; last error: failed to resolve {target}: "
             "host name contains a NUL byte",)
