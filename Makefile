@@ -79,7 +79,7 @@ asan-test: asan-build
 # from valid responses of every arm. Every run replays fuzz/regressions first.
 # `make fuzz` runs each target FUZZ_SECONDS; `make test` runs each 60 s.
 FUZZ_BUILD := build/fuzz
-FUZZ_TARGETS := decode_response read_frame transact
+FUZZ_TARGETS := decode_response read_frame frame_reader transact
 FUZZ_SECONDS ?= 300
 FUZZ_FLAGS = -rss_limit_mb=2048 -timeout=10 -max_len=65536 -print_final_stats=1
 fuzz-build: deps

@@ -2,7 +2,7 @@
 // built with the generated schema code, plus the few hand-made shapes a
 // builder never makes (unknown arm, short data section, wrong seq).
 //
-//   seed_corpus OUT_DIR   ->  OUT_DIR/{decode_response,read_frame,transact}/NAME
+//   seed_corpus OUT_DIR   ->  OUT_DIR/{decode_response,read_frame,frame_reader,transact}/NAME
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -177,7 +177,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const fs::path out = argv[1];
-  for (const char* target : {"decode_response", "read_frame", "transact"}) {
+  for (const char* target : {"decode_response", "read_frame", "frame_reader", "transact"}) {
     fs::create_directories(out / target);
   }
 
@@ -208,13 +208,22 @@ int main(int argc, char** argv) {
     ok &= write_file(out / "decode_response" / name, concat(seq_prefix, message));
     // read_frame: no chunk schedule (0), then two frames back to back.
     const Bytes frame = framed(message);
-    ok &= write_file(out / "read_frame" / name, concat(concat(Bytes{0}, frame), frame));
+    const Bytes two_frames = concat(concat(Bytes{0}, frame), frame);
+    ok &= write_file(out / "read_frame" / name, two_frames);
+    // frame_reader: the same, every read with the same limit, never trimmed.
+    ok &= write_file(out / "frame_reader" / name, concat(Bytes{0}, two_frames));
     ok &= write_file(out / "transact" / name, concat(Bytes{op}, frame));
     op = static_cast<std::uint8_t>((op + 1) % 16);
   }
   // Drip-fed frame: a schedule of one-byte chunks.
-  ok &= write_file(out / "read_frame" / "drip",
-                   concat(Bytes{4, 1, 1, 1, 1}, framed(messages.front().second)));
+  const Bytes drip = concat(Bytes{4, 1, 1, 1, 1}, framed(messages.front().second));
+  ok &= write_file(out / "read_frame" / "drip", drip);
+  ok &= write_file(out / "frame_reader" / "drip", concat(Bytes{0}, drip));
+  // A first read limited to 16 bytes, then the client's limit and a trim
+  // before every read: one buffer serves frames of both sizes.
+  ok &= write_file(out / "frame_reader" / "limit_grows",
+                   concat(concat(Bytes{0x0f, 0x40, 0, 0, 0, 2, 'o', 'k'}, framed(messages.front().second)),
+                          framed(messages.front().second)));
   if (!ok) {
     std::fprintf(stderr, "seed_corpus: cannot write under %s: %s\n", out.c_str(), std::strerror(errno));
     return 1;

@@ -1,6 +1,7 @@
 // UseFlag: the exclusive/shared use rule of one Client object.
 #pragma once
 
+#include "owner_process.h"
 #include "pyref.h"
 
 namespace orvik {
@@ -21,13 +22,18 @@ class UseFlag {
   static constexpr int kExclusive = -1;
   // 0: unused; kExclusive: one exclusive use; above 0: that many shared uses.
   int state_ = 0;
+  // Exclusive use, which every call that sends takes, is for this process
+  // only; shared use sends nothing and is allowed anywhere.
+  OwnerProcess owner_;
 };
 
 // Holds exclusive use for its lifetime. Check acquired() after construction;
-// when false, a RuntimeError "Already borrowed" has been set.
+// when false, a RuntimeError has been set: "Already borrowed", or the
+// refusal of a process other than the creating one.
 class ExclusiveUse {
  public:
   explicit ExclusiveUse(UseFlag& flag) {
+    if (!flag.owner_.check()) return;
     if (flag.state_ != 0) {
       PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
       return;

@@ -4,6 +4,9 @@ re-entry."""
 
 from __future__ import annotations
 
+import json
+import os
+
 import pytest
 
 import orvik
@@ -11,6 +14,7 @@ import orvik
 pytestmark = pytest.mark.timeout(30)
 
 SYSTEM_INFO_ID = 0xFBBDC602980CB986
+SESSION_ID = 0x80B87169C39AAF1C
 NOT_AN_INTEGER = "'{}' object cannot be interpreted as an integer"
 
 
@@ -233,6 +237,37 @@ def test_reentry_error_propagates_when_not_caught(operator, orvik_gateway):
         operator.get_capset_entry("system_info", Index())
     assert orvik_gateway.requests() == []
     assert operator.session_info().profile == "operator"
+
+
+def test_forked_child_cannot_use_the_parents_connection(connect, orvik_gateway):
+    client = connect()
+    client.login_password("operator", "orvik")
+    orvik_gateway.clear()
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        try:
+            seen = [client.is_logged_out()]
+            for call in (lambda: client.get_capset_entry("system_info", SYSTEM_INFO_ID), client.logout,
+                         client.__exit__):
+                try:
+                    call()
+                    seen.append("sent")
+                except RuntimeError as error:
+                    seen.append(error.args[0])
+            del call, client  # the child's copy: its descriptor closes, nothing is sent
+            os.write(write_end, json.dumps(seen).encode())
+        finally:
+            os._exit(0)
+    os.close(write_end)
+    assert os.waitpid(pid, 0)[1] == 0
+    with os.fdopen(read_end) as pipe:
+        refused = "Client was created in another process; create a new Client in this process"
+        assert json.load(pipe) == [False, refused, refused, refused]
+    for i in range(200):
+        name, interface_id = [("session", SESSION_ID), ("system_info", SYSTEM_INFO_ID)][i % 2]
+        assert client.get_capset_entry(name, interface_id).name == name
+    assert len(orvik_gateway.requests()) == 200
 
 
 def test_enter_during_use_and_other_clients_do_not_conflict(operator, connect, orvik_gateway):

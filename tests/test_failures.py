@@ -211,6 +211,23 @@ def test_unresolvable_host():
         "failed to lookup address information: ")
 
 
+def test_host_with_a_nul_byte_is_refused_unresolved():
+    # Cut at the NUL, the name would reach this listener.
+    with socket.socket() as listener:
+        listener.bind(("127.0.0.1", 0))
+        listener.listen()
+        listener.setblocking(False)
+        port = listener.getsockname()[1]
+        target = f"127.0.0.1\0evil.example:{port}"
+        with pytest.raises(ConnectionError) as caught:
+            orvik.Client("127.0.0.1\0evil.example", port, connect_deadline_ms=0)
+        assert caught.value.args == (
+            f"timed out connecting to {target}; last error: failed to resolve {target}: "
+            "host name contains a NUL byte",)
+        with pytest.raises(BlockingIOError):
+            listener.accept()
+
+
 SECRET = "s3cr3t-Pa55"
 
 

@@ -139,13 +139,11 @@ std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit)
 
   // Grows only now that the length passed the limit: at most the limit plus
   // the 8 bytes of alignment and prefix, rounded up to whole words. A frame
-  // that fits the retained size gives a grown buffer back.
+  // that fits the retained size gives a grown buffer back, or gets the
+  // retained size if the buffer was first sized for a smaller limit.
   const std::size_t frame_end = kPayloadAt + *length;
-  if (frame_end <= kRetainedCapacity) {
-    trim();
-  } else if (frame_end > capacity_) {
-    restart(frame_end);
-  }
+  if (frame_end <= kRetainedCapacity) trim();
+  if (frame_end > capacity_) restart(std::max(frame_end, kRetainedCapacity));
   bytes = reinterpret_cast<std::uint8_t*>(words_.get());
   while (end_ < frame_end) {
     if (auto got = receive(frame_end); !got) return io_failure(std::move(got.error()));

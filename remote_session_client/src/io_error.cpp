@@ -32,6 +32,8 @@ std::string to_string(const IoError& error) {
       return "connection timed out";
     case IoError::Kind::Lookup:
       return "failed to lookup address information: " + error.detail;
+    case IoError::Kind::NulInHost:
+      return "host name contains a NUL byte";
   }
   return {};
 }

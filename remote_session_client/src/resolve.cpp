@@ -38,6 +38,9 @@ struct AddrinfoDeleter {
 }  // namespace
 
 std::expected<std::vector<SocketAddress>, IoError> resolve(const std::string& host, std::uint16_t port) {
+  // The parser and the resolver read C strings: "127.0.0.1\0evil.example"
+  // would reach 127.0.0.1, a host other than the one configured.
+  if (host.find('\0') != std::string::npos) return std::unexpected(IoError::made(IoError::Kind::NulInHost));
   if (auto literal = parse_literal(host, port)) return std::vector<SocketAddress>{*literal};
 
   addrinfo hints{};

@@ -23,7 +23,8 @@ struct SocketAddress {
 
 // An IPv4 or IPv6 literal becomes its one address without asking the
 // resolver; any other name goes to getaddrinfo (stream sockets, any family),
-// whose order is kept. A resolver failure carries the resolver's message.
+// whose order is kept. A resolver failure carries the resolver's message. A
+// host holding a NUL byte names no host and is refused before either.
 std::expected<std::vector<SocketAddress>, IoError> resolve(const std::string& host, std::uint16_t port);
 
 // "127.0.0.1:2327", "[::1]:2327"; nothing for a family other than IPv4/IPv6.

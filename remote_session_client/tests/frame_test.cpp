@@ -330,6 +330,19 @@ TEST(FrameReader, GrowsOnlyForAnAcceptedFrameAndShrinksBack) {
   EXPECT_EQ(reader.capacity(), FrameReader::kRetainedCapacity);
 }
 
+// A reader first used with a small limit keeps serving a larger one.
+TEST(FrameReader, ServesALargerLimitThanItsFirst) {
+  auto [a, b] = stream_pair();
+  Bytes wire{0, 0, 0, 1, 'x', 0, 0, 0, 40};
+  wire.resize(wire.size() + 40, 0xab);
+  send_all(a.fd(), wire);
+  FrameReader reader;
+  ASSERT_TRUE(reader.read(b.fd(), 16));
+  auto larger = reader.read(b.fd(), 64);
+  ASSERT_TRUE(larger) << error_text(larger);
+  EXPECT_EQ(Bytes(larger->begin(), larger->end()), Bytes(40, 0xab));
+}
+
 TEST(FrameError, DisplayTexts) {
   const std::pair<FrameError, std::string> cases[] = {
       {{FrameError::Io{IoError::made(IoError::Kind::WriteZero)}},

@@ -18,6 +18,7 @@ struct IoError {
     ZeroTimeout,       // "cannot set a 0 duration timeout"
     TimedOut,          // "connection timed out"
     Lookup,            // "failed to lookup address information: " + detail
+    NulInHost,         // "host name contains a NUL byte"
   };
 
   Kind kind = Kind::Os;

@@ -1,0 +1,34 @@
+// OwnerProcess: the process a Client was created in, and the one text that
+// refuses every other.
+#pragma once
+
+#include <unistd.h>
+
+#include "pyref.h"
+
+namespace orvik {
+
+// A child made by fork() inherits the Client with its socket and its sequence
+// counter. Were both processes to send on it, each would read the other's
+// answers, or both would fall out of step, often without any error. So only
+// the creating process may talk on the connection. The child may still read
+// what it inherited (nothing is sent), and releasing its copy only closes
+// the child's own descriptor, which leaves the parent's connection alone.
+class OwnerProcess {
+ public:
+  OwnerProcess() : pid_(::getpid()) {}
+
+  // Whether the caller runs in the creating process; when not, a
+  // RuntimeError has been set.
+  bool check() const {
+    if (::getpid() == pid_) return true;
+    PyErr_SetString(PyExc_RuntimeError,
+                    "Client was created in another process; create a new Client in this process");
+    return false;
+  }
+
+ private:
+  pid_t pid_;
+};
+
+}  // namespace orvik
