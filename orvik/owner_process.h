@@ -2,6 +2,7 @@
 // refuses every other.
 #pragma once
 
+#include <pthread.h>
 #include <unistd.h>
 
 #include "pyref.h"
@@ -16,18 +17,28 @@ namespace orvik {
 // the child's own descriptor, which leaves the parent's connection alone.
 class OwnerProcess {
  public:
-  OwnerProcess() : pid_(::getpid()) {}
+  OwnerProcess() : pid_(current_pid()) {}
 
   // Whether the caller runs in the creating process; when not, a
   // RuntimeError has been set.
   bool check() const {
-    if (::getpid() == pid_) return true;
+    if (current_pid() == pid_) return true;
     PyErr_SetString(PyExc_RuntimeError,
                     "Client was created in another process; create a new Client in this process");
     return false;
   }
 
  private:
+  // getpid() is a system call, and every sending call asks; the answer only
+  // changes at fork, so it is read once and again in each child.
+  static pid_t current_pid() {
+    static pid_t pid = [] {
+      ::pthread_atfork(nullptr, nullptr, [] { pid = ::getpid(); });
+      return ::getpid();
+    }();
+    return pid;
+  }
+
   pid_t pid_;
 };
 
