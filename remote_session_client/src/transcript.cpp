@@ -13,6 +13,7 @@ struct Footprint {
   std::size_t bytes = sizeof(TranscriptEvent);
 
   void add(std::string_view text) { bytes += text.size(); }
+  void add(const CapsetListing& listing) { bytes += listing.text_bytes(); }
   void add(const std::vector<std::string>& texts) {
     bytes += texts.size() * sizeof(std::string);
     for (const std::string& text : texts) add(text);
@@ -42,16 +43,42 @@ std::size_t footprint(const TranscriptEvent& event) {
   return sum.bytes;
 }
 
+void Transcript::drop_oldest() {
+  TranscriptEvent& oldest = slots_[head_];
+  bytes_ -= footprint(oldest);
+  oldest = event::Note{};
+  head_ = head_ + 1 == slots_.size() ? 0 : head_ + 1;
+  --size_;
+  ++dropped_;
+}
+
 void Transcript::record(TranscriptEvent event) {
   // Oldest events go first, by count and by bytes: an unbounded log would let
   // a long-lived client, or one gateway answer of huge texts, grow without end.
-  bytes_ += footprint(event);
-  events_.push_back(std::move(event));
-  while (events_.size() > capacity_ || (bytes_ > byte_budget_ && events_.size() > 1)) {
-    bytes_ -= footprint(events_.front());
-    events_.pop_front();
+  if (capacity_ == 0) {
     ++dropped_;
+    return;
   }
+  bytes_ += footprint(event);
+  if (size_ == capacity_) {
+    // Full: the newest takes the oldest's slot.
+    bytes_ -= footprint(slots_[head_]);
+    slots_[head_] = std::move(event);
+    head_ = head_ + 1 == slots_.size() ? 0 : head_ + 1;
+    ++dropped_;
+  } else {
+    // The slot after the newest: reused, or appended while the ring is
+    // still growing (it wraps only once it has all its slots).
+    std::size_t at = head_ + size_;
+    if (at >= capacity_) at -= capacity_;
+    if (at < slots_.size()) {
+      slots_[at] = std::move(event);
+    } else {
+      slots_.push_back(std::move(event));
+    }
+    ++size_;
+  }
+  while (bytes_ > byte_budget_ && size_ > 1) drop_oldest();
 }
 
 std::string principal_label(const SessionInfoSummary& summary) {
