@@ -86,6 +86,8 @@ class RemoteSessionClient {
   Socket stream_;
   // Receives the answers; owns the one buffer they arrive in.
   FrameReader frames_;
+  // Each request is encoded here, reusing the storage of the one before.
+  Bytes request_bytes_;
   std::uint32_t next_seq_ = 1;
   bool logged_out_ = false;
 };
