@@ -441,7 +441,7 @@ def main(argv: Sequence[str]) -> int:
                 rss_capset = run_measuring(
                     [sys.executable, os.path.join(HERE, "measure_client.py"), "--client", "orvik",
                      "--port", str(gateways.ports[10_000]), "--op", "capset",
-                     "--warmup", str(max(args.warmup // 100, 1)), "--rss-calls", str(args.rss_capset_calls)],
+                     "--warmup", str(100 if not args.smoke else 0), "--rss-calls", str(args.rss_capset_calls)],
                     cpus["client"],
                 )
             except (MeasurementError, subprocess.TimeoutExpired, ValueError) as error:
