@@ -44,9 +44,9 @@ std::size_t footprint(const TranscriptEvent& event) {
 }
 
 void Transcript::drop_oldest() {
-  TranscriptEvent& oldest = slots_[head_];
-  bytes_ -= footprint(oldest);
-  oldest = event::Note{};
+  Slot& oldest = slots_[head_];
+  bytes_ -= oldest.footprint;
+  oldest = Slot{};
   head_ = head_ + 1 == slots_.size() ? 0 : head_ + 1;
   --size_;
   ++dropped_;
@@ -59,11 +59,13 @@ void Transcript::record(TranscriptEvent event) {
     ++dropped_;
     return;
   }
-  bytes_ += footprint(event);
+  const std::size_t bytes = footprint(event);
+  bytes_ += bytes;
   if (size_ == capacity_) {
     // Full: the newest takes the oldest's slot.
-    bytes_ -= footprint(slots_[head_]);
-    slots_[head_] = std::move(event);
+    bytes_ -= slots_[head_].footprint;
+    slots_[head_].event = std::move(event);
+    slots_[head_].footprint = bytes;
     head_ = head_ + 1 == slots_.size() ? 0 : head_ + 1;
     ++dropped_;
   } else {
@@ -72,9 +74,10 @@ void Transcript::record(TranscriptEvent event) {
     std::size_t at = head_ + size_;
     if (at >= capacity_) at -= capacity_;
     if (at < slots_.size()) {
-      slots_[at] = std::move(event);
+      slots_[at].event = std::move(event);
+      slots_[at].footprint = bytes;
     } else {
-      slots_.push_back(std::move(event));
+      slots_.push_back(Slot{std::move(event), bytes});
     }
     ++size_;
   }

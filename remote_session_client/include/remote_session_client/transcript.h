@@ -46,6 +46,12 @@ using TranscriptEvent = std::variant<
 // then reused: a client recording three events per call does not allocate
 // and free container blocks as it goes.
 class Transcript {
+  // An event and its footprint, computed once when it is recorded.
+  struct Slot {
+    TranscriptEvent event;
+    std::size_t footprint = 0;
+  };
+
  public:
   // The events held, oldest first: a view of the ring, valid until the next
   // record().
@@ -85,13 +91,13 @@ class Transcript {
     };
     using const_iterator = iterator;
 
-    Events(const std::vector<TranscriptEvent>& slots, std::size_t head, std::size_t size)
+    Events(const std::vector<Slot>& slots, std::size_t head, std::size_t size)
         : slots_(&slots), head_(head), size_(size) {}
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
     const TranscriptEvent& operator[](std::size_t i) const {
       const std::size_t at = head_ + i;
-      return (*slots_)[at < slots_->size() ? at : at - slots_->size()];
+      return (*slots_)[at < slots_->size() ? at : at - slots_->size()].event;
     }
     const TranscriptEvent& front() const { return (*this)[0]; }
     const TranscriptEvent& back() const { return (*this)[size_ - 1]; }
@@ -99,7 +105,7 @@ class Transcript {
     iterator end() const { return iterator(this, size_); }
 
    private:
-    const std::vector<TranscriptEvent>* slots_;
+    const std::vector<Slot>* slots_;
     std::size_t head_;
     std::size_t size_;
   };
@@ -131,7 +137,7 @@ class Transcript {
   // Removes the oldest event, releasing what it held.
   void drop_oldest();
 
-  std::vector<TranscriptEvent> slots_;  // grows to capacity_, then reused
+  std::vector<Slot> slots_;  // grows to capacity_, then reused
   std::size_t head_ = 0;                // the oldest event's slot
   std::size_t size_ = 0;                // events held
   std::size_t capacity_;
