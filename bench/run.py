@@ -266,8 +266,8 @@ PYTHON_CLIENTS = ("pyfloor", "orvik", "pycapnp")
 
 def rss_line(rss: Optional[Dict], what: str) -> str:
     if not rss or "rss_before_kib" not in rss:
-        return "orvik RSS across %s calls: not measured" % what
-    return "orvik RSS before / after %s %s calls: %s KiB / %s KiB (growth %+d KiB); CPU %.1f µs/call" % (
+        return "orvik RSS across %s: not measured" % what
+    return "orvik RSS before / after %s %s: %s KiB / %s KiB (growth %+d KiB); CPU %.1f µs/call" % (
         format(rss["calls"], ","), what, format(rss["rss_before_kib"], ","), format(rss["rss_after_kib"], ","),
         rss["rss_after_kib"] - rss["rss_before_kib"], (rss["user_ns"] + rss["sys_ns"]) / rss["calls"] / 1e3)
 
@@ -451,7 +451,8 @@ def main(argv: Sequence[str]) -> int:
     capset_equal = content.get("list_capset() 10,000", {}).get("orvik == pycapnp")
     targets = report.evaluate_targets(measurements, rss, capset_equal)
     targets += report.evaluate_floor_targets(measurements, rss_capset)
-    rss_text = "\n\n".join([rss_line(rss, "system_motd()"), rss_line(rss_capset, "list_capset() of 10,000 entries")])
+    rss_text = "\n\n".join([rss_line(rss, "system_motd() calls"),
+                            rss_line(rss_capset, "list_capset() calls of 10,000 entries")])
 
     tables = {
         "latency": report.render_text(report.latency_rows(measurements)),
