@@ -9,6 +9,15 @@ from typing import List, Tuple
 
 MOTD = "Welcome to orvik. Every authority here is a capability; ask for what you need."
 
+# The largest banner whose answer fits the 1 MiB frame limit (canned_messages.h).
+LARGEST_BANNER = (1 << 20) - 32 - 1
+
+
+def banner(size: int) -> str:
+    """The canned gateway's --motd-bytes banner: MOTD and a line feed, repeated and cut."""
+    line = MOTD + "\n"
+    return (line * (size // len(line) + 1))[:size]
+
 # SessionInfo as (profile, principal_kind, principal_display_name,
 # auth_strength, session_id_hex, expires_at_ms).
 SESSION_INFO = (

@@ -1,11 +1,12 @@
 // A gateway that answers from pre-encoded frames, for measuring clients.
 //
-//   canned_gateway [--port P] [--capset-entries N]
+//   canned_gateway [--port P] [--capset-entries N] [--motd-bytes B]
 //
 // Listens on 127.0.0.1 (port 0, the default, picks a free one), prints
 // "listening 127.0.0.1:PORT" on stdout once it accepts connections, and serves
 // each connection on a thread of its own. Every request frame gets one answer:
-// systemMotd, sessionInfo, capsetList (N entries, default 10) and logout from
+// systemMotd (the default banner, or one of B bytes), sessionInfo, capsetList
+// (N entries, default 10) and logout from
 // their canned frames with the request's seq written in, anything else an
 // error answer. Runs until killed, or until its parent process exits.
 #include <arpa/inet.h>
@@ -20,6 +21,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
@@ -105,10 +107,11 @@ class Connection {
 struct Options {
   std::uint16_t port = 0;
   std::uint32_t capset_entries = 10;
+  std::optional<std::size_t> motd_bytes;
 };
 
 [[noreturn]] void usage() {
-  std::fprintf(stderr, "usage: canned_gateway [--port P] [--capset-entries N]\n");
+  std::fprintf(stderr, "usage: canned_gateway [--port P] [--capset-entries N] [--motd-bytes B]\n");
   std::exit(2);
 }
 
@@ -129,6 +132,8 @@ Options parse_options(int argc, char** argv) {
       options.port = static_cast<std::uint16_t>(parse_number(argv[++i], 65535));
     } else if (arg == "--capset-entries") {
       options.capset_entries = static_cast<std::uint32_t>(parse_number(argv[++i], kMaxCapsetEntries));
+    } else if (arg == "--motd-bytes") {
+      options.motd_bytes = parse_number(argv[++i], kLargestBanner);
     } else {
       usage();
     }
@@ -168,7 +173,8 @@ int main(int argc, char** argv) {
   ::prctl(PR_SET_PDEATHSIG, SIGTERM);
   const Options options = parse_options(argc, argv);
 
-  const CannedAnswers answers{motd_response(), session_info_response(),
+  const std::string text = options.motd_bytes ? banner(*options.motd_bytes) : std::string(kMotd);
+  const CannedAnswers answers{motd_response(text), session_info_response(),
                               capset_list_response(options.capset_entries), logged_out_response(),
                               error_response()};
 

@@ -44,10 +44,23 @@ constexpr const char* kTransferPolicies[] = {"copy", "move", "pinned"};
 
 void CannedFrame::set_seq(std::uint32_t seq) { store_le32(bytes.data() + seq_offset, seq); }
 
-CannedFrame motd_response() {
-  capnp::MallocMessageBuilder builder;
+std::string banner(std::size_t bytes) {
+  std::string text;
+  text.reserve(bytes + kMotd.size() + 1);
+  while (text.size() < bytes) {
+    text += kMotd;
+    text += '\n';
+  }
+  text.resize(bytes);
+  return text;
+}
+
+CannedFrame motd_response(std::string_view text) {
+  // A first segment that holds the whole banner keeps the answer a
+  // single-segment message, as a gateway's builder would size it.
+  capnp::MallocMessageBuilder builder(static_cast<unsigned>(8 + text.size() / 8));
   auto root = builder.initRoot<orvik_capnp::RemoteGatewayResponse>();
-  root.setSystemMotd(capnp::Text::Reader(kMotd.data(), kMotd.size()));
+  root.setSystemMotd(capnp::Text::Reader(text.data(), text.size()));
   return to_frame(builder);
 }
 

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -32,7 +33,15 @@ enum class RequestArm : std::uint16_t {
   Logout = 8,
 };
 
-CannedFrame motd_response();
+// The banner of `bytes` bytes: kMotd and a line feed, repeated and cut to
+// length (ASCII, so any cut is whole characters).
+std::string banner(std::size_t bytes);
+// The largest banner whose answer fits the library's default frame limit of
+// 1 MiB: 4 words of segment table, root pointer and envelope, then the
+// text's bytes and its NUL, rounded up to a word.
+inline constexpr std::size_t kLargestBanner = (1 << 20) - 32 - 1;
+
+CannedFrame motd_response(std::string_view text = kMotd);
 CannedFrame session_info_response();
 CannedFrame capset_list_response(std::uint32_t entries);
 CannedFrame logged_out_response();

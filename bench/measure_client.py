@@ -1,14 +1,16 @@
 """Measures one Python client in a process of its own.
 
-    measure_client.py --client orvik|pycapnp --port P --op motd|session|capset
+    measure_client.py --client pyfloor|orvik|pycapnp --port P --op motd|session|capset
                       --calls N --warmup W --latencies PATH [--result PATH]
-    measure_client.py --client orvik --port P --rss-calls M
+    measure_client.py --client orvik --port P [--op OP] --rss-calls M
 
 The first form times N calls of one operation (after W untimed ones), writes
 the per-call latencies in nanoseconds (native int64) to PATH, optionally the
 last call's result as JSON to --result, and prints one JSON line with the CPU
 time (user, system) of the timed calls. The second form reads the resident set
-size before and after M system_motd() calls. run.py starts this script pinned
+size before and after M calls of the operation (system_motd() by default).
+The Python floor (pyfloor) is the extension bench/python_floor.c, built into
+build/bench; it has system_motd() and list_capset() only. run.py starts this script pinned
 to the CPU it chose; it never measures in its own process.
 """
 
@@ -20,12 +22,18 @@ import resource
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
 
 OPS = {"motd": "system_motd", "session": "session_info", "capset": "list_capset"}
 
 
 def connect(client: str, port: int):
+    if client == "pyfloor":
+        sys.path.insert(0, os.path.join(os.path.dirname(HERE), "build", "bench"))
+        import python_floor
+
+        return python_floor.Client(port)
     if client == "orvik":
         import orvik
 
@@ -104,14 +112,14 @@ def measure_latency(args) -> dict:
 
 def measure_rss(args) -> dict:
     client = connect(args.client, args.port)
-    motd = client.system_motd
+    call = getattr(client, OPS[args.op])
     # Settle allocator pools and the interpreter's caches before the baseline.
     for _ in range(args.warmup):
-        motd()
+        call()
     before = rss_kib()
     user0, sys0 = cpu_ns()
     for _ in range(args.rss_calls):
-        motd()
+        call()
     user1, sys1 = cpu_ns()
     after = rss_kib()
     return {
@@ -125,7 +133,7 @@ def measure_rss(args) -> dict:
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--client", choices=("orvik", "pycapnp"), required=True)
+    parser.add_argument("--client", choices=("pyfloor", "orvik", "pycapnp"), required=True)
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--op", choices=sorted(OPS), default="motd")
     parser.add_argument("--calls", type=int, default=20_000)

@@ -1,19 +1,22 @@
 #!/usr/bin/env python3
-"""Measures orvik against the floor and a pycapnp client, on a canned gateway.
+"""Measures orvik against the floors and a pycapnp client, on a canned gateway.
 
     python bench/run.py                 # full run (make bench)
     python bench/run.py --smoke         # a few hundred calls, to see it work
     python bench/run.py --placement split
 
-Builds the canned C++ gateway and the floor client (CMake, build/bench),
-starts one gateway per CapSet size, and for system_motd(), session_info() and
-list_capset() with 10, 1,000 and 10,000 entries measures per-call latency
-(median, p99) and client CPU time per call for the floor
-(bench/floor_client.cpp), the C++ client library alone (bench/library_client.cpp,
-to tell the library's cost from the Python layer's), orvik, and a pure-Python
-client on pycapnp. Then it
-reads orvik's resident set size before and after --rss-calls system_motd()
-calls. Every client runs in a process of its own, pinned to one CPU.
+Builds the canned C++ gateway, the C floor client and the Python floor
+extension (CMake, build/bench), starts one gateway per CapSet size and per
+banner size, and for system_motd() with banners of 22 bytes, 64 KiB and the
+largest that fits the 1 MiB frame limit, session_info() and list_capset()
+with 10, 1,000 and 10,000 entries measures per-call latency (median, p99) and
+client CPU time per call for the C floor (bench/floor_client.cpp), the Python
+floor (bench/python_floor.c), the C++ client library alone
+(bench/library_client.cpp, to tell the library's cost from the Python
+layer's), orvik, and a pure-Python client on pycapnp. Then it reads orvik's
+resident set size before and after --rss-calls system_motd() calls and
+--rss-capset-calls list_capset() calls of 10,000 entries. Every client runs in
+a process of its own, pinned to one CPU.
 
 Prints the tables and the targets, writes them as JSON (bench/results.json)
 and, on a full run, as bench/RESULTS.md. Exits non-zero when a measurement
@@ -42,10 +45,20 @@ from latency_stats import load_latencies, summarize  # noqa: E402
 
 BUILD_DIR = os.path.join(ROOT, "build", "bench")
 CAPSET_SIZES = (10, 1_000, 10_000)
+BANNER_SIZES = (22, 64 * 1024, canned_content.LARGEST_BANNER)
 
-# (label, operation, CapSet size of the gateway that serves it)
+
+def banner_gateway(size: int):
+    """The key, in Gateways.ports, of the gateway serving the banner of `size` bytes."""
+    return ("banner", size)
+
+
+# (label, operation, the key of the gateway that serves it: its CapSet size
+# or banner_gateway(bytes))
 OPERATIONS = (
-    ("system_motd()", "motd", 10),
+    ("system_motd()", "motd", banner_gateway(22)),
+    ("system_motd() 64 KiB", "motd", banner_gateway(64 * 1024)),
+    ("system_motd() 1 MiB", "motd", banner_gateway(canned_content.LARGEST_BANNER)),
     ("session_info()", "session", 10),
     ("list_capset() 10", "capset", 10),
     ("list_capset() 1,000", "capset", 1_000),
@@ -73,6 +86,12 @@ def parse_args(argv: Sequence[str]) -> argparse.Namespace:
         "tens of milliseconds a call (default 1,000)",
     )
     parser.add_argument("--rss-calls", type=int, default=1_000_000, help="system_motd() calls of the RSS check")
+    parser.add_argument(
+        "--rss-capset-calls",
+        type=int,
+        default=10_000,
+        help="list_capset() calls of 10,000 entries in the second RSS check (default 10,000)",
+    )
     parser.add_argument("--smoke", action="store_true", help="a quick run: 200 calls, 2,000 for the RSS check")
     parser.add_argument(
         "--placement",
@@ -91,11 +110,12 @@ def parse_args(argv: Sequence[str]) -> argparse.Namespace:
     args = parser.parse_args(argv)
     if args.smoke:
         args.calls, args.warmup, args.pycapnp_large_calls, args.rss_calls = 200, 20, 20, 2_000
+        args.rss_capset_calls = 20
     args.clients = [c for c in args.clients.split(",") if c]
     unknown = set(args.clients) - set(report.CLIENTS)
     if unknown:
         parser.error("unknown clients: %s" % ", ".join(sorted(unknown)))
-    if min(args.calls, args.pycapnp_large_calls, args.rss_calls) <= 0 or args.warmup < 0:
+    if min(args.calls, args.pycapnp_large_calls, args.rss_calls, args.rss_capset_calls) <= 0 or args.warmup < 0:
         parser.error("call counts must be positive")
     if args.markdown is None and not args.smoke:
         args.markdown = os.path.join(HERE, "RESULTS.md")
@@ -103,20 +123,22 @@ def parse_args(argv: Sequence[str]) -> argparse.Namespace:
 
 
 def build(jobs: int) -> bool:
-    """Builds the gateway and the floor (required) and library_client.
+    """Builds the gateway and the two floors (required) and library_client.
 
     Returns False when only library_client failed to build: it compiles the
     client library from the working tree, which may be mid-change; the run
     then goes on without that diagnostic client.
     """
-    if not os.path.exists(os.path.join(BUILD_DIR, "CMakeCache.txt")):
-        subprocess.run(
-            ["cmake", "-S", HERE, "-B", BUILD_DIR, "-DCMAKE_BUILD_TYPE=Release"],
-            check=True,
-            stdout=subprocess.DEVNULL,
-        )
+    # Configured every time: the Python floor is built for this interpreter.
     subprocess.run(
-        ["cmake", "--build", BUILD_DIR, "-j", str(jobs), "--target", "canned_gateway", "floor_client"],
+        ["cmake", "-S", HERE, "-B", BUILD_DIR, "-DCMAKE_BUILD_TYPE=Release",
+         "-DPython3_EXECUTABLE=" + sys.executable],
+        check=True,
+        stdout=subprocess.DEVNULL,
+    )
+    subprocess.run(
+        ["cmake", "--build", BUILD_DIR, "-j", str(jobs), "--target", "canned_gateway", "floor_client",
+         "python_floor"],
         check=True,
         stdout=subprocess.DEVNULL,
     )
@@ -153,21 +175,25 @@ def pinned(cpu: int):
 
 
 class Gateways:
-    """One canned gateway per CapSet size, all pinned to one CPU."""
+    """One canned gateway per CapSet size (with the default banner) and one per
+    banner size (with 10 entries), all pinned to one CPU; `ports` by the keys
+    of OPERATIONS."""
 
     def __init__(self, cpu: int):
         self._processes: List[subprocess.Popen] = []
-        self.ports: Dict[int, int] = {}
+        self.ports: Dict[object, int] = {}
         try:
             for entries in CAPSET_SIZES:
-                self.ports[entries] = self._start(entries, cpu)
+                self.ports[entries] = self._start(["--capset-entries", str(entries)], cpu)
+            for size in BANNER_SIZES:
+                self.ports[banner_gateway(size)] = self._start(["--motd-bytes", str(size)], cpu)
         except BaseException:
             self.stop()
             raise
 
-    def _start(self, entries: int, cpu: int) -> int:
+    def _start(self, options: List[str], cpu: int) -> int:
         process = subprocess.Popen(
-            [os.path.join(BUILD_DIR, "canned_gateway"), "--capset-entries", str(entries)],
+            [os.path.join(BUILD_DIR, "canned_gateway")] + options,
             stdout=subprocess.PIPE,
             text=True,
             preexec_fn=pinned(cpu),
@@ -175,7 +201,7 @@ class Gateways:
         self._processes.append(process)
         line = process.stdout.readline()
         if not line.startswith("listening 127.0.0.1:"):
-            raise MeasurementError("canned gateway (%d entries) did not start: %r" % (entries, line))
+            raise MeasurementError("canned gateway (%s) did not start: %r" % (" ".join(options), line))
         return int(line.rsplit(":", 1)[1])
 
     def stop(self) -> None:
@@ -234,12 +260,24 @@ def measure(client: str, op: str, port: int, calls: int, warmup: int, cpu: int, 
     return entry
 
 
-def expected_content(op: str, entries: int):
+# The clients that run in Python and hand back results to check.
+PYTHON_CLIENTS = ("pyfloor", "orvik", "pycapnp")
+
+
+def rss_line(rss: Optional[Dict], what: str) -> str:
+    if not rss or "rss_before_kib" not in rss:
+        return "orvik RSS across %s: not measured" % what
+    return "orvik RSS before / after %s %s: %s KiB / %s KiB (growth %+d KiB); CPU %.1f µs/call" % (
+        format(rss["calls"], ","), what, format(rss["rss_before_kib"], ","), format(rss["rss_after_kib"], ","),
+        rss["rss_after_kib"] - rss["rss_before_kib"], (rss["user_ns"] + rss["sys_ns"]) / rss["calls"] / 1e3)
+
+
+def expected_content(op: str, gateway):
     if op == "motd":
-        return canned_content.MOTD
+        return canned_content.banner(gateway[1]) if isinstance(gateway, tuple) else canned_content.MOTD
     if op == "session":
         return list(canned_content.SESSION_INFO)
-    return [list(entry) for entry in canned_content.capset(entries)]
+    return [list(entry) for entry in canned_content.capset(gateway)]
 
 
 def machine() -> Dict:
@@ -350,33 +388,36 @@ def main(argv: Sequence[str]) -> int:
     measurements: Dict[str, Dict] = {label: {} for label, _, _ in OPERATIONS}
     content: Dict[str, Dict[str, bool]] = {}
     rss: Optional[Dict] = None
+    rss_capset: Optional[Dict] = None
 
     with tempfile.TemporaryDirectory(prefix="orvik-bench-") as workdir, Gateways(cpus["gateway"]) as gateways:
-        for label, op, entries in OPERATIONS:
-            port = gateways.ports[entries]
+        for n, (label, op, gateway) in enumerate(OPERATIONS):
+            port = gateways.ports[gateway]
             results_seen = {}
             for client in args.clients:
+                if op not in report.CLIENT_OPS.get(client, (op,)):
+                    continue
                 calls = args.calls
-                if client == "pycapnp" and op == "capset" and entries >= 10_000:
+                if client == "pycapnp" and op == "capset" and gateway >= 10_000:
                     calls = min(calls, args.pycapnp_large_calls)
-                result_path = os.path.join(workdir, "result-%s-%s-%d.json" % (client, op, entries))
+                result_path = os.path.join(workdir, "result-%s-%d.json" % (client, n))
                 try:
                     measurements[label][client] = measure(
                         client, op, port, calls, args.warmup, cpus["client"], workdir,
-                        result_path if client in ("orvik", "pycapnp") else None,
+                        result_path if client in PYTHON_CLIENTS else None,
                     )
                 except (MeasurementError, subprocess.TimeoutExpired, ValueError, OSError) as error:
                     failures.append("%s %s: %s" % (label, client, error))
                     measurements[label][client] = {"error": str(error)}
                     continue
-                if client in ("orvik", "pycapnp"):
+                if client in PYTHON_CLIENTS:
                     with open(result_path) as f:
                         results_seen[client] = json.load(f)
                 m = measurements[label][client]
                 print("  %-22s %-8s %7s calls  median %8.1f us  p99 %8.1f us  cpu %8.1f us/call" % (
                     label, client, format(calls, ","), m["median_ns"] / 1e3, m["p99_ns"] / 1e3,
                     m["cpu_ns_per_call"] / 1e3), flush=True)
-            expected = expected_content(op, entries)
+            expected = expected_content(op, gateway)
             checks = {client: seen == expected for client, seen in results_seen.items()}
             if {"orvik", "pycapnp"} <= results_seen.keys():
                 checks["orvik == pycapnp"] = results_seen["orvik"] == results_seen["pycapnp"]
@@ -396,15 +437,22 @@ def main(argv: Sequence[str]) -> int:
             except (MeasurementError, subprocess.TimeoutExpired, ValueError) as error:
                 failures.append("RSS check: %s" % error)
                 rss = {"error": str(error)}
+            try:
+                rss_capset = run_measuring(
+                    [sys.executable, os.path.join(HERE, "measure_client.py"), "--client", "orvik",
+                     "--port", str(gateways.ports[10_000]), "--op", "capset",
+                     "--warmup", str(100 if not args.smoke else 0), "--rss-calls", str(args.rss_capset_calls)],
+                    cpus["client"],
+                )
+            except (MeasurementError, subprocess.TimeoutExpired, ValueError) as error:
+                failures.append("RSS check (list_capset): %s" % error)
+                rss_capset = {"error": str(error)}
 
     capset_equal = content.get("list_capset() 10,000", {}).get("orvik == pycapnp")
     targets = report.evaluate_targets(measurements, rss, capset_equal)
-    if rss and "rss_before_kib" in rss:
-        rss_text = "orvik RSS before / after %s system_motd() calls: %s KiB / %s KiB (growth %+d KiB); CPU %.1f µs/call" % (
-            format(rss["calls"], ","), format(rss["rss_before_kib"], ","), format(rss["rss_after_kib"], ","),
-            rss["rss_after_kib"] - rss["rss_before_kib"], (rss["user_ns"] + rss["sys_ns"]) / rss["calls"] / 1e3)
-    else:
-        rss_text = "orvik RSS: not measured"
+    targets += report.evaluate_floor_targets(measurements, rss_capset)
+    rss_text = "\n\n".join([rss_line(rss, "system_motd() calls"),
+                            rss_line(rss_capset, "list_capset() calls of 10,000 entries")])
 
     tables = {
         "latency": report.render_text(report.latency_rows(measurements)),
@@ -440,6 +488,7 @@ def main(argv: Sequence[str]) -> int:
         "measurements": measurements,
         "content_checks": content,
         "rss": rss,
+        "rss_capset": rss_capset,
         "rss_text": rss_text,
         "targets": targets,
         "failures": failures,

@@ -64,6 +64,20 @@ def test_pycapnp_client_reads_the_canned_answers(gateway, entries):
         assert client.system_motd() == canned_content.MOTD
 
 
+@pytest.mark.parametrize("size", run.BANNER_SIZES)
+def test_banner_gateways_and_the_python_floor_agree_with_canned_content(gateway, size):
+    sys.path.insert(0, run.BUILD_DIR)
+    import python_floor
+
+    port = gateway.ports[run.banner_gateway(size)]
+    with PycapnpClient(port=port) as client:
+        assert client.system_motd() == canned_content.banner(size)
+    floor = python_floor.Client(port)
+    assert [floor.system_motd() for _ in range(2)] == [canned_content.banner(size)] * 2
+    entries = [(e.name, e.interface_id, e.transfer_policy, e.lease_expires_at_ms) for e in floor.list_capset()]
+    assert entries == canned_content.capset(10)
+
+
 def test_gateway_echoes_large_seq_and_refuses_other_arms(gateway):
     port = gateway.ports[10]
     assert exchange(port, "systemMotd", 0xFFFFFFFF)[:2] == (0xFFFFFFFF, "systemMotd")

@@ -191,8 +191,13 @@ PyObject* session_info(PyObject* self, PyObject*) {
 
 PyObject* system_motd(PyObject* self, PyObject*) {
   return call_without_arguments(
-      self, [](rsc::RemoteSessionClient& client) { return client.system_motd(); },
-      [](std::string&& text) { return new_str(text); });
+      self,
+      [](rsc::RemoteSessionClient& client) {
+        // The str is built from the transcript's copy: no third copy of a
+        // large banner.
+        return client.system_motd([](std::string_view text) { return new_str(text); });
+      },
+      [](PyRef&& text) { return std::move(text); });
 }
 
 PyObject* is_logged_out(PyObject* self, PyObject*) {

@@ -195,19 +195,28 @@ struct ArmWriter {
 };
 
 // The flat serialisation (segment table, then segments) written straight into
-// one buffer of exactly its size.
-Bytes serialise(capnp::MessageBuilder& message) {
+// `out`, sized to exactly its length.
+void serialise(capnp::MessageBuilder& message, Bytes& out) {
   const std::size_t words = capnp::computeSerializedSizeInWords(message);
-  Bytes out(words * sizeof(capnp::word));
+  out.resize(words * sizeof(capnp::word));
   kj::ArrayOutputStream stream(kj::arrayPtr(out.data(), out.size()));
   capnp::writeMessage(stream, message);
   KJ_ASSERT(stream.getArray().size() == out.size(), "flat message size was mispredicted");
-  return out;
 }
 
 }  // namespace
 
 std::expected<Bytes, ProtocolError> encode_request(std::uint32_t seq, const RequestKind& request) {
+  Bytes out;
+  if (auto encoded = encode_request_into(seq, request, out); !encoded) {
+    return std::unexpected(std::move(encoded.error()));
+  }
+  return out;
+}
+
+std::expected<void, ProtocolError> encode_request_into(std::uint32_t seq, const RequestKind& request,
+                                                       Bytes& out) {
+  out.clear();
   try {
     // The first segment of 1024 words holds every ordinary request; larger
     // ones grow into further heap segments exactly as with the builder's
@@ -225,8 +234,10 @@ std::expected<Bytes, ProtocolError> encode_request(std::uint32_t seq, const Requ
     if (auto written = std::visit(ArmWriter{root}, request); !written) {
       return std::unexpected(std::move(written.error()));
     }
-    return serialise(message);
+    serialise(message, out);
+    return {};
   } catch (const kj::Exception& e) {
+    out.clear();
     // A string too long for a Cap'n Proto list, a grants list too long for
     // its element count, ...
     const kj::StringPtr description = e.getDescription();

@@ -3,21 +3,31 @@
 
 namespace remote_session_client {
 
-std::expected<CapInfo, ProtocolError> parse_cap_entry(orvik_capnp::RemoteCapEntry::Reader wire,
-                                                      DecodeBudget& budget) {
-  using Wire = orvik_capnp::RemoteCapEntry::Reader;
-  FieldReader fields(budget);
-  CapInfo info;
+namespace {
+
+using Wire = orvik_capnp::RemoteCapEntry::Reader;
+
+// In table order; the texts after a failed one are not read.
+void fill_cap_entry(FieldReader& fields, CapInfo& info, Wire wire) {
   fields.read<&Wire::getName>(info.name, wire);
   info.interface_id = wire.getInterfaceId();
   fields.read<&Wire::getTransferPolicy>(info.transfer_policy, wire);
   info.lease_expires_at_ms = wire.getLeaseExpiresAtMs();
+}
+
+}  // namespace
+
+std::expected<CapInfo, ProtocolError> parse_cap_entry(Wire wire, DecodeBudget& budget) {
+  FieldReader fields(budget);
+  CapInfo info;
+  fill_cap_entry(fields, info, wire);
   return fields.finish(std::move(info));
 }
 
+// Each entry is filled where it lies in the result, not moved there.
 std::expected<std::vector<CapInfo>, ProtocolError> parse_capset_list(
     capnp::List<orvik_capnp::RemoteCapEntry>::Reader list, DecodeBudget& budget) {
-  return parse_list(list, budget, parse_cap_entry);
+  return fill_list<CapInfo>(list, budget, fill_cap_entry);
 }
 
 }  // namespace remote_session_client

@@ -5,15 +5,20 @@
 
 namespace remote_session_client {
 
-std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text,
-                                                     DecodeBudget& budget) {
+std::optional<ProtocolError> check_text(capnp::Text::Reader text, DecodeBudget& budget) {
   // Charged before it is validated or copied: both read every byte, and a
   // text shared by many pointers must fail before it is read once too often.
-  if (auto e = budget.take_text(text.size())) return std::unexpected(std::move(*e));
+  if (auto e = budget.take_text(text.size())) return e;
   const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.begin());
   if (auto valid = validate_utf8(ByteView(bytes, text.size())); !valid) {
-    return std::unexpected(ProtocolError{ProtocolError::Utf8{valid.error()}});
+    return ProtocolError{ProtocolError::Utf8{valid.error()}};
   }
+  return std::nullopt;
+}
+
+std::expected<std::string, ProtocolError> parse_text(capnp::Text::Reader text,
+                                                     DecodeBudget& budget) {
+  if (auto e = check_text(text, budget)) return std::unexpected(std::move(*e));
   return std::string(text.begin(), text.size());
 }
 

@@ -13,11 +13,19 @@ ClientResult<SessionInfoSummary> RemoteSessionClient::session_info() {
   return std::move(accepted->summary);
 }
 
-ClientResult<std::string> RemoteSessionClient::system_motd() {
+// The decoded text moves into the transcript, which keeps its newest event
+// whatever its size (transcript.h), so the view stays valid until the next
+// record. A client's transcript has the default capacity (connect.cpp).
+static_assert(Transcript::kDefaultCapacity > 0, "the newest event must be kept");
+ClientResult<std::string_view> RemoteSessionClient::recorded_system_motd() {
   auto accepted = exchange<response::SystemMotd>(request::SystemMotd{});
   if (!accepted) return std::unexpected(std::move(accepted.error()));
-  transcript_.record(event::SystemMotd{accepted->text});
-  return std::move(accepted->text);
+  transcript_.record(event::SystemMotd{std::move(accepted->text)});
+  return std::string_view(std::get<event::SystemMotd>(transcript_.events().back()).text);
+}
+
+ClientResult<std::string> RemoteSessionClient::system_motd() {
+  return system_motd([](std::string_view text) { return std::string(text); });
 }
 
 ClientResult<std::vector<CapInfo>> RemoteSessionClient::list_capset() {
@@ -25,9 +33,10 @@ ClientResult<std::vector<CapInfo>> RemoteSessionClient::list_capset() {
   if (!accepted) return std::unexpected(std::move(accepted.error()));
   event::CapsetList recorded;
   recorded.count = accepted->entries.size();
-  for (const CapInfo& entry : accepted->entries) {
-    recorded.entries.push_back(entry.name + ":" + hex_u64_padded(entry.interface_id));
-  }
+  std::size_t name_bytes = 0;
+  for (const CapInfo& entry : accepted->entries) name_bytes += entry.name.size();
+  recorded.entries.reserve(recorded.count, name_bytes);
+  for (const CapInfo& entry : accepted->entries) recorded.entries.push_back(entry.name, entry.interface_id);
   transcript_.record(std::move(recorded));
   return std::move(accepted->entries);
 }

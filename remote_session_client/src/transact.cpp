@@ -11,9 +11,10 @@ ClientResult<Transacted> RemoteSessionClient::transact(RequestKind request) {
   std::string request_label = label(request);
   transcript_.record(event::Request{request_label, seq});
 
-  auto message = encode_request(seq, request);
-  if (!message) return std::unexpected(E{E::Protocol{std::move(message.error())}});
-  if (auto written = write_frame(stream_.fd(), *message); !written) {
+  if (auto encoded = encode_request_into(seq, request, request_bytes_); !encoded) {
+    return std::unexpected(E{E::Protocol{std::move(encoded.error())}});
+  }
+  if (auto written = write_frame(stream_.fd(), request_bytes_); !written) {
     return std::unexpected(E{E::Frame{std::move(written.error())}});
   }
   auto frame = frames_.read(stream_.fd(), config_.max_frame_len);

@@ -13,6 +13,7 @@ struct Footprint {
   std::size_t bytes = sizeof(TranscriptEvent);
 
   void add(std::string_view text) { bytes += text.size(); }
+  void add(const CapsetListing& listing) { bytes += listing.text_bytes(); }
   void add(const std::vector<std::string>& texts) {
     bytes += texts.size() * sizeof(std::string);
     for (const std::string& text : texts) add(text);
@@ -42,16 +43,45 @@ std::size_t footprint(const TranscriptEvent& event) {
   return sum.bytes;
 }
 
+void Transcript::drop_oldest() {
+  Slot& oldest = slots_[head_];
+  bytes_ -= oldest.footprint;
+  oldest = Slot{};
+  head_ = head_ + 1 == slots_.size() ? 0 : head_ + 1;
+  --size_;
+  ++dropped_;
+}
+
 void Transcript::record(TranscriptEvent event) {
   // Oldest events go first, by count and by bytes: an unbounded log would let
   // a long-lived client, or one gateway answer of huge texts, grow without end.
-  bytes_ += footprint(event);
-  events_.push_back(std::move(event));
-  while (events_.size() > capacity_ || (bytes_ > byte_budget_ && events_.size() > 1)) {
-    bytes_ -= footprint(events_.front());
-    events_.pop_front();
+  if (capacity_ == 0) {
     ++dropped_;
+    return;
   }
+  const std::size_t bytes = footprint(event);
+  bytes_ += bytes;
+  if (size_ == capacity_) {
+    // Full: the newest takes the oldest's slot.
+    bytes_ -= slots_[head_].footprint;
+    slots_[head_].event = std::move(event);
+    slots_[head_].footprint = bytes;
+    head_ = head_ + 1 == slots_.size() ? 0 : head_ + 1;
+    ++dropped_;
+  } else {
+    // The slot after the newest: reused, or appended while the ring is
+    // still growing (it wraps only once it has all its slots).
+    std::size_t at = head_ + size_;
+    if (at >= capacity_) at -= capacity_;
+    if (at < slots_.size()) {
+      slots_[at].event = std::move(event);
+      slots_[at].footprint = bytes;
+    } else {
+      slots_.push_back(Slot{std::move(event), bytes});
+    }
+    ++size_;
+  }
+  while (bytes_ > byte_budget_ && size_ > 1) drop_oldest();
 }
 
 std::string principal_label(const SessionInfoSummary& summary) {

@@ -24,6 +24,22 @@ struct Utf8Case {
 
 class Utf8Validation : public testing::TestWithParam<Utf8Case> {};
 
+// Long ASCII runs are skipped in blocks; a fault, or a valid sequence, at
+// any place in or across a block is found exactly where it is.
+TEST(Utf8Validation, FindsFaultsAtEveryPlaceOfALongAsciiRun) {
+  for (std::size_t at : {0, 7, 8, 63, 64, 65, 127, 128, 200, 299}) {
+    std::string bytes(300, 'a');
+    bytes[at] = '\xFF';
+    auto result = validate_utf8(view(bytes));
+    ASSERT_FALSE(result.has_value()) << at;
+    EXPECT_EQ(result.error().valid_up_to, at);
+    EXPECT_EQ(result.error().error_len, std::optional<std::size_t>(1));
+    bytes.replace(at, 1, at == 299 ? "\xC3" : "\xC3\xA9");
+    result = validate_utf8(view(bytes));
+    EXPECT_EQ(result.has_value(), at != 299) << at;
+  }
+}
+
 TEST_P(Utf8Validation, ReportsTheMaximalSubpart) {
   const auto& c = GetParam();
   auto result = validate_utf8(view(c.bytes));

@@ -4,8 +4,12 @@
 
 #include <cstdint>
 #include <expected>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "remote_session_client/client_error.h"
@@ -47,6 +51,12 @@ class RemoteSessionClient {
   ClientResult<SessionStarted> login(AuthMode mode);
   ClientResult<SessionInfoSummary> session_info();
   ClientResult<std::string> system_motd();
+  // system_motd for a caller that only reads the text: `read` is called with
+  // a view of the text the transcript recorded, valid during the call, and
+  // its result is returned. The banner is then copied once, into the
+  // transcript, instead of once more for the result.
+  template <typename Read>
+  ClientResult<std::invoke_result_t<Read&, std::string_view>> system_motd(Read&& read);
   ClientResult<std::vector<CapInfo>> list_capset();
   ClientResult<CapInfo> get_capset_entry(std::string name, std::uint64_t expected_interface_id);
   ClientResult<void> logout();
@@ -62,6 +72,9 @@ class RemoteSessionClient {
   friend std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
   RemoteSessionClient(ClientConfig config, Transcript transcript, Socket stream);
 
+  // Records the accepted banner; the view is of the transcript's copy.
+  ClientResult<std::string_view> recorded_system_motd();
+
   // One transact and the acceptance rule; defined in acceptance.h beside
   // the rule, included only by the operations.
   template <typename Expected>
@@ -73,9 +86,18 @@ class RemoteSessionClient {
   Socket stream_;
   // Receives the answers; owns the one buffer they arrive in.
   FrameReader frames_;
+  // Each request is encoded here, reusing the storage of the one before.
+  Bytes request_bytes_;
   std::uint32_t next_seq_ = 1;
   bool logged_out_ = false;
 };
+
+template <typename Read>
+ClientResult<std::invoke_result_t<Read&, std::string_view>> RemoteSessionClient::system_motd(Read&& read) {
+  auto text = recorded_system_motd();
+  if (!text) return std::unexpected(std::move(text.error()));
+  return std::invoke(read, *text);
+}
 
 // Resolves, connects (every address in turn, each bounded by io_timeout),
 // retries every connect_retry_interval until connect_deadline has passed, then

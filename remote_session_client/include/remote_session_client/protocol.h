@@ -28,6 +28,12 @@ inline constexpr int kNestingLimit = 32;
 // request; nothing is produced then.
 std::expected<Bytes, ProtocolError> encode_request(std::uint32_t seq, const RequestKind& request);
 
+// encode_request into `out`, replacing its contents and reusing its storage,
+// for a caller that sends one request after another. On failure `out` holds
+// nothing.
+std::expected<void, ProtocolError> encode_request_into(std::uint32_t seq, const RequestKind& request,
+                                                       Bytes& out);
+
 // Decodes one response frame read in place from `payload` (copied first only
 // if it is not word-aligned). Fails on a sequence number other than
 // `expected_seq`, before the union is looked at. All or nothing.
