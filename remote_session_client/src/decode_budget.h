@@ -33,22 +33,13 @@ class DecodeBudget {
 
   // Accounts for a list of `elements` before any of its records is built.
   std::optional<ProtocolError> take_elements(std::uint64_t elements) {
-    if (elements > elements_left_) {
-      return ProtocolError{ProtocolError::Capnp{
-          "Message lists more elements than it can hold (amplified list pointers)."}};
-    }
-    elements_left_ -= elements;
-    return std::nullopt;
+    return take(elements_left_, elements,
+                "Message lists more elements than it can hold (amplified list pointers).");
   }
 
   // Accounts for a text of `bytes` before it is read or copied.
   std::optional<ProtocolError> take_text(std::uint64_t bytes) {
-    if (bytes > text_bytes_left_) {
-      return ProtocolError{ProtocolError::Capnp{
-          "Message holds less text than it lists (amplified text pointers)."}};
-    }
-    text_bytes_left_ -= bytes;
-    return std::nullopt;
+    return take(text_bytes_left_, bytes, "Message holds less text than it lists (amplified text pointers).");
   }
 
  private:
@@ -63,6 +54,12 @@ class DecodeBudget {
   // 64 KiB of copies is harmless at any frame size, so a small frame that
   // shares a few texts is still read.
   static constexpr std::uint64_t kTextByteFloor = 64 * 1024;
+
+  static std::optional<ProtocolError> take(std::uint64_t& left, std::uint64_t amount, const char* refusal) {
+    if (amount > left) return ProtocolError{ProtocolError::Capnp{refusal}};
+    left -= amount;
+    return std::nullopt;
+  }
 
   DecodeBudget(std::uint64_t elements, std::uint64_t text_bytes)
       : elements_left_(elements), text_bytes_left_(text_bytes) {}

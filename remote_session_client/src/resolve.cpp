@@ -11,21 +11,23 @@ namespace remote_session_client {
 
 namespace {
 
+// Fills `address` if `host` is a literal of the family of `Sockaddr`.
+template <typename Sockaddr, auto kFamily, auto kAddr, auto kPort>
+bool parse_family(const std::string& host, std::uint16_t port, SocketAddress& address) {
+  address = SocketAddress{};
+  auto* sockaddr = reinterpret_cast<Sockaddr*>(&address.storage);
+  if (::inet_pton(kFamily, host.c_str(), &(sockaddr->*kAddr)) != 1) return false;
+  sockaddr->*kPort = htons(port);
+  address.storage.ss_family = kFamily;
+  address.length = sizeof(Sockaddr);
+  return true;
+}
+
 std::optional<SocketAddress> parse_literal(const std::string& host, std::uint16_t port) {
   SocketAddress address;
-  auto* v4 = reinterpret_cast<sockaddr_in*>(&address.storage);
-  if (::inet_pton(AF_INET, host.c_str(), &v4->sin_addr) == 1) {
-    v4->sin_family = AF_INET;
-    v4->sin_port = htons(port);
-    address.length = sizeof(sockaddr_in);
-    return address;
-  }
-  address = SocketAddress{};
-  auto* v6 = reinterpret_cast<sockaddr_in6*>(&address.storage);
-  if (::inet_pton(AF_INET6, host.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(port);
-    address.length = sizeof(sockaddr_in6);
+  if (parse_family<sockaddr_in, AF_INET, &sockaddr_in::sin_addr, &sockaddr_in::sin_port>(host, port, address) ||
+      parse_family<sockaddr_in6, AF_INET6, &sockaddr_in6::sin6_addr, &sockaddr_in6::sin6_port>(host, port,
+                                                                                             address)) {
     return address;
   }
   return std::nullopt;
