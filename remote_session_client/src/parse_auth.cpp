@@ -31,17 +31,42 @@ constexpr std::array<std::string_view, 9> kRemoteErrorCodes = {
     "badRequest", "disabledAuthMethod", "authenticationDenied", "unauthenticated", "unknownCap",
     "interfaceMismatch", "staleSession", "methodDenied", "serviceUnavailable"};
 
-std::expected<AuthMethodInfo, ProtocolError> parse_auth_method(
-    orvik_capnp::RemoteAuthMethod::Reader wire, DecodeBudget& budget) {
-  using Wire = orvik_capnp::RemoteAuthMethod::Reader;
-  FieldReader fields(budget);
-  AuthMethodInfo info;
+using MethodWire = orvik_capnp::RemoteAuthMethod::Reader;
+using InfoWire = orvik_capnp::SessionInfo::Reader;
+using PrincipalWire = orvik_capnp::PrincipalInfo::Reader;
+using StartedWire = orvik_capnp::RemoteSessionSummary::Reader;
+using ErrorWire = orvik_capnp::RemoteError::Reader;
+
+// Each record's fields in table order (see FieldReader).
+
+void fill_auth_method(FieldReader& fields, AuthMethodInfo& info, MethodWire wire) {
   info.kind = auth_method_kind_name(static_cast<std::uint16_t>(wire.getKind()));
-  fields.read<&Wire::getLabel>(info.label, wire);
-  fields.read<&Wire::getProfileHints>(info.profile_hints, wire);
+  fields.read<&MethodWire::getLabel>(info.label, wire);
+  fields.read<&MethodWire::getProfileHints>(info.profile_hints, wire);
   info.interactive = wire.getInteractive();
   info.enabled = wire.getEnabled();
-  return fields.finish(std::move(info));
+}
+
+void fill_session_info(FieldReader& fields, SessionInfoSummary& summary, InfoWire wire) {
+  const auto principal = wire.getPrincipal();
+  fields.read<&InfoWire::getProfile>(summary.profile, wire);
+  summary.principal_kind = principal_kind_name(static_cast<std::uint16_t>(principal.getKind()));
+  fields.read<&PrincipalWire::getDisplayName>(summary.principal_display_name, principal);
+  summary.auth_strength = auth_strength_name(static_cast<std::uint16_t>(wire.getAuthStrength()));
+  fields.read<&InfoWire::getSessionId>(summary.session_id_hex, wire, [](capnp::Data::Reader id, DecodeBudget&) {
+    return hex_lower(ByteView(id.begin(), id.size()));
+  });
+  summary.expires_at_ms = wire.getExpiresAtMs();
+}
+
+void fill_session_started(FieldReader& fields, SessionStarted& started, StartedWire wire) {
+  fields.read<&StartedWire::getSession>(started.summary, wire, parse_session_info);
+  started.summary_value = wire.getSummaryValue();
+}
+
+void fill_remote_error(FieldReader& fields, RemoteErrorInfo& info, ErrorWire wire) {
+  info.code = remote_error_code_name(static_cast<std::uint16_t>(wire.getCode()));
+  fields.read<&ErrorWire::getMessage>(info.message, wire);
 }
 
 }  // namespace
@@ -61,45 +86,19 @@ std::string_view remote_error_code_name(std::uint16_t value) {
 
 std::expected<std::vector<AuthMethodInfo>, ProtocolError> parse_auth_methods(
     capnp::List<orvik_capnp::RemoteAuthMethod>::Reader list, DecodeBudget& budget) {
-  return parse_list(list, budget, parse_auth_method);
+  return fill_list<AuthMethodInfo>(list, budget, fill_auth_method);
 }
 
-std::expected<SessionInfoSummary, ProtocolError> parse_session_info(
-    orvik_capnp::SessionInfo::Reader wire, DecodeBudget& budget) {
-  using Wire = orvik_capnp::SessionInfo::Reader;
-  using Principal = orvik_capnp::PrincipalInfo::Reader;
-  FieldReader fields(budget);
-  SessionInfoSummary summary;
-  const auto principal = wire.getPrincipal();
-  fields.read<&Wire::getProfile>(summary.profile, wire);
-  summary.principal_kind = principal_kind_name(static_cast<std::uint16_t>(principal.getKind()));
-  fields.read<&Principal::getDisplayName>(summary.principal_display_name, principal);
-  summary.auth_strength = auth_strength_name(static_cast<std::uint16_t>(wire.getAuthStrength()));
-  fields.read<&Wire::getSessionId>(summary.session_id_hex, wire, [](capnp::Data::Reader id, DecodeBudget&) {
-    return hex_lower(ByteView(id.begin(), id.size()));
-  });
-  summary.expires_at_ms = wire.getExpiresAtMs();
-  return fields.finish(std::move(summary));
+std::expected<SessionInfoSummary, ProtocolError> parse_session_info(InfoWire wire, DecodeBudget& budget) {
+  return parse_record<SessionInfoSummary>(wire, budget, fill_session_info);
 }
 
-std::expected<SessionStarted, ProtocolError> parse_session_started(
-    orvik_capnp::RemoteSessionSummary::Reader wire, DecodeBudget& budget) {
-  using Wire = orvik_capnp::RemoteSessionSummary::Reader;
-  FieldReader fields(budget);
-  SessionStarted started;
-  fields.read<&Wire::getSession>(started.summary, wire, parse_session_info);
-  started.summary_value = wire.getSummaryValue();
-  return fields.finish(std::move(started));
+std::expected<SessionStarted, ProtocolError> parse_session_started(StartedWire wire, DecodeBudget& budget) {
+  return parse_record<SessionStarted>(wire, budget, fill_session_started);
 }
 
-std::expected<RemoteErrorInfo, ProtocolError> parse_remote_error(
-    orvik_capnp::RemoteError::Reader wire, DecodeBudget& budget) {
-  using Wire = orvik_capnp::RemoteError::Reader;
-  FieldReader fields(budget);
-  RemoteErrorInfo info;
-  info.code = remote_error_code_name(static_cast<std::uint16_t>(wire.getCode()));
-  fields.read<&Wire::getMessage>(info.message, wire);
-  return fields.finish(std::move(info));
+std::expected<RemoteErrorInfo, ProtocolError> parse_remote_error(ErrorWire wire, DecodeBudget& budget) {
+  return parse_record<RemoteErrorInfo>(wire, budget, fill_remote_error);
 }
 
 }  // namespace remote_session_client

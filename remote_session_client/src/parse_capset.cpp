@@ -18,10 +18,7 @@ void fill_cap_entry(FieldReader& fields, CapInfo& info, Wire wire) {
 }  // namespace
 
 std::expected<CapInfo, ProtocolError> parse_cap_entry(Wire wire, DecodeBudget& budget) {
-  FieldReader fields(budget);
-  CapInfo info;
-  fill_cap_entry(fields, info, wire);
-  return fields.finish(std::move(info));
+  return parse_record<CapInfo>(wire, budget, fill_cap_entry);
 }
 
 // Each entry is filled where it lies in the result, not moved there.

@@ -9,24 +9,21 @@ namespace {
 // read as 0 rather than failing the whole poll.
 constexpr std::uint16_t kLastChatEventKind = 4;
 
-std::expected<ChatEventInfo, ProtocolError> parse_chat_event(
-    orvik_capnp::RemoteChatEvent::Reader wire, DecodeBudget& budget) {
-  using Wire = orvik_capnp::RemoteChatEvent::Reader;
-  FieldReader fields(budget);
-  ChatEventInfo event;
-  fields.read<&Wire::getText0>(event.text0, wire);
-  fields.read<&Wire::getText1>(event.text1, wire);
-  fields.read<&Wire::getText2>(event.text2, wire);
+using ChatEventWire = orvik_capnp::RemoteChatEvent::Reader;
+
+void fill_chat_event(FieldReader& fields, ChatEventInfo& event, ChatEventWire wire) {
+  fields.read<&ChatEventWire::getText0>(event.text0, wire);
+  fields.read<&ChatEventWire::getText1>(event.text1, wire);
+  fields.read<&ChatEventWire::getText2>(event.text2, wire);
   const auto kind = static_cast<std::uint16_t>(wire.getKind());
   event.kind = kind <= kLastChatEventKind ? static_cast<std::uint8_t>(kind) : 0;
-  return fields.finish(std::move(event));
 }
 
 }  // namespace
 
 std::expected<std::vector<ChatEventInfo>, ProtocolError> parse_chat_poll_events(
     orvik_capnp::RemoteChatPollResult::Reader result, DecodeBudget& budget) {
-  return parse_list(result.getEvents(), budget, parse_chat_event);
+  return fill_list<ChatEventInfo>(result.getEvents(), budget, fill_chat_event);
 }
 
 std::expected<std::vector<std::string>, ProtocolError> parse_chat_who_members(

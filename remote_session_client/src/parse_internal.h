@@ -132,6 +132,16 @@ std::expected<std::vector<Record>, ProtocolError> fill_list(WireList list, Decod
   return out;
 }
 
+// One record, filled by `fill(fields, record, wire)` as fill_list fills each
+// element.
+template <typename Record, typename Wire, typename Fill>
+std::expected<Record, ProtocolError> parse_record(Wire wire, DecodeBudget& budget, Fill&& fill) {
+  FieldReader fields(budget);
+  Record record;
+  fill(fields, record, wire);
+  return fields.finish(std::move(record));
+}
+
 // fill_list with `parse_element(element, budget)`, a converter that returns
 // each record or its failure.
 template <typename WireList, typename ParseElement>
