@@ -5,9 +5,12 @@
 # it enables C and C++ once a compiler is known to be there, and leaves
 # ORVIK_MISSING_DEPENDENCIES set (the message) when something is missing.
 #
-# With ORVIK_STATIC_DEPS, CapnProto::capnp, CapnProto::kj and ICU::uc are the
-# static archives, so that the extension carries them and the wheel needs no
-# system library beyond the C and C++ runtimes.
+# With ORVIK_STATIC_ICU, ICU::uc is the static archive, so that the wheel
+# carries the few character properties it uses rather than ICU's shared
+# libraries (the data library alone is 31 MB). Cap'n Proto stays shared: the
+# distributions' libkj.a is built for executables only (its thread-locals
+# cannot be linked into a shared object), so the wheel's repair copies
+# libcapnp and libkj in.
 include_guard(GLOBAL)
 include(CheckLanguage)
 
@@ -67,18 +70,13 @@ endif()
 enable_language(C)
 enable_language(CXX)
 
-if(ORVIK_STATIC_DEPS)
-  # Set before the packages are looked for, so that their imported targets
-  # point at the archives.
-  foreach(_lib capnp kj)
-    find_library(CapnProto_${_lib}_IMPORTED_LOCATION NAMES lib${_lib}.a)
-  endforeach()
+if(ORVIK_STATIC_ICU)
+  # Set before ICU is looked for, so that ICU::uc is the archive.
   find_library(ICU_UC_LIBRARY_RELEASE NAMES libicuuc.a)
-  if(NOT CapnProto_capnp_IMPORTED_LOCATION OR NOT CapnProto_kj_IMPORTED_LOCATION
-     OR NOT ICU_UC_LIBRARY_RELEASE)
+  if(NOT ICU_UC_LIBRARY_RELEASE)
     set(ORVIK_MISSING_DEPENDENCIES
-      "orvik cannot be linked statically: libcapnp.a, libkj.a or libicuuc.a is missing "
-      "(configure with -DORVIK_STATIC_DEPS=OFF to use the shared libraries)")
+      "orvik cannot link ICU in: libicuuc.a is missing "
+      "(configure with -DORVIK_STATIC_ICU=OFF to use the shared library)")
     return()
   endif()
 endif()
