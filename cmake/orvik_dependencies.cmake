@@ -4,13 +4,6 @@
 # package's own CMake files. Include it right after project(... LANGUAGES NONE);
 # it enables C and C++ once a compiler is known to be there, and leaves
 # ORVIK_MISSING_DEPENDENCIES set (the message) when something is missing.
-#
-# With ORVIK_STATIC_ICU, ICU::uc is the static archive, so that the wheel
-# carries the few character properties it uses rather than ICU's shared
-# libraries (the data library alone is 31 MB). Cap'n Proto stays shared: the
-# distributions' libkj.a is built for executables only (its thread-locals
-# cannot be linked into a shared object), so the wheel's repair copies
-# libcapnp and libkj in.
 include_guard(GLOBAL)
 include(CheckLanguage)
 
@@ -69,17 +62,6 @@ endif()
 
 enable_language(C)
 enable_language(CXX)
-
-if(ORVIK_STATIC_ICU)
-  # Set before ICU is looked for, so that ICU::uc is the archive.
-  find_library(ICU_UC_LIBRARY_RELEASE NAMES libicuuc.a)
-  if(NOT ICU_UC_LIBRARY_RELEASE)
-    set(ORVIK_MISSING_DEPENDENCIES
-      "orvik cannot link ICU in: libicuuc.a is missing "
-      "(configure with -DORVIK_STATIC_ICU=OFF to use the shared library)")
-    return()
-  endif()
-endif()
 
 find_package(CapnProto CONFIG REQUIRED)
 find_package(ICU REQUIRED COMPONENTS uc)

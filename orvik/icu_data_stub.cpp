@@ -1,10 +1,11 @@
-// The quoted form asks ICU for character properties only (general category,
-// Grapheme_Extend), which ICU's common library keeps in tables built into its
-// own code; ICU's data library (31 MB of locales, collation and converters)
-// is never opened. The static common library still names the data library's
-// entry point, so the extension that links it defines that entry point as an
-// empty common-data package, as ICU's own stub data library does: a lookup
-// that did reach for data would fail with U_MISSING_RESOURCE_ERROR.
+// A stand-in for ICU's data library, which the wheel carries instead of the
+// real one. The quoted form asks ICU for character properties only (general
+// category, Grapheme_Extend), which ICU's common library keeps in tables built
+// into its own code: the data library (31 MB of locales, collation and
+// converters) is never opened. The common library still names the data
+// library's entry point, so this one defines it as an empty common-data
+// package, as ICU's own stub data library does: a lookup that did reach for
+// data would fail with U_MISSING_RESOURCE_ERROR.
 #include <unicode/udata.h>
 #include <unicode/utypes.h>
 
