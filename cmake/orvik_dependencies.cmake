@@ -1,9 +1,9 @@
 # What the build takes from the system, looked for in one place. A machine
 # that lacks some of it gets one message naming every missing piece and the
 # Debian packages that bring them, instead of the first failure deep inside a
-# package's own CMake files. Include it right after project(... LANGUAGES NONE);
-# it enables C and C++ once a compiler is known to be there, and leaves
-# ORVIK_MISSING_DEPENDENCIES set (the message) when something is missing.
+# package's own CMake files. Include it after project(); when that enabled no
+# language it enables C and C++ once a compiler is known to be there. It
+# leaves ORVIK_MISSING_DEPENDENCIES set (the message) when something is missing.
 include_guard(GLOBAL)
 include(CheckLanguage)
 
