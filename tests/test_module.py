@@ -206,3 +206,16 @@ def test_stubs_match_the_extension(tmp_path):
         timeout=300,
     )
     assert result.returncode == 0, result.stdout + result.stderr
+
+
+@pytest.mark.parametrize(
+    "flags, expected",
+    [([], "0.1.4"), (["-S"], "ImportError: the orvik extension is not installed for ")],
+    ids=["installed", "site-packages hidden"],
+)
+def test_the_checkout_root_does_not_shadow_the_extension(flags, expected):
+    # Started in the repository's root, Python finds the source folder orvik/ first.
+    script = "try:\n import orvik; print(orvik.__version__)\nexcept ImportError as e:\n print('ImportError:', e)"
+    done = subprocess.run([sys.executable, *flags, "-c", script], cwd=STUB_DIR.parent,
+                          capture_output=True, text=True, timeout=60)
+    assert done.stdout.startswith(expected), done.stdout + done.stderr

@@ -60,12 +60,19 @@ def test_frame_at_the_limit_is_read_before_judging_it(gateway: ScriptedGateway) 
         assert closed_by_peer(sock)
 
 
+def _default_dispositions() -> None:
+    # A shell starts a background job with SIGINT ignored, and the child would inherit that.
+    for signum in (signal.SIGINT, signal.SIGTERM):
+        signal.signal(signum, signal.SIG_DFL)
+
+
 @pytest.mark.parametrize("signum", [signal.SIGINT, signal.SIGTERM])
 def test_command_line_logs_without_secrets_and_exits_cleanly_on_signal(signum: int) -> None:
     env = dict(os.environ, PYTHONPATH=PACKAGE_PARENT)
     process = subprocess.Popen(
         [sys.executable, "-m", "orvik_gateway_sim", "--port", "0", "--account", "alice-acct:pw-S3CRET:x"],
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True,
+        preexec_fn=_default_dispositions,
     )
     try:
         assert process.stdout is not None

@@ -79,7 +79,9 @@ std::optional<std::string> format_address(const SocketAddress& address) {
     const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address.storage);
     if (::inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text) == nullptr) return std::nullopt;
     std::string host = text;
-    if (v6->sin6_scope_id != 0) host += "%" + std::to_string(v6->sin6_scope_id);
+    // Appended piece by piece: "%" + std::to_string(...) makes g++ 12 at -O3
+    // warn of an overlapping copy that cannot happen.
+    if (v6->sin6_scope_id != 0) host.append("%").append(std::to_string(v6->sin6_scope_id));
     return "[" + host + "]:" + std::to_string(ntohs(v6->sin6_port));
   }
   return std::nullopt;

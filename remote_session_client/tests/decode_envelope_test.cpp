@@ -193,8 +193,7 @@ TEST(DecodeEnvelope, MalformedFramesAreCapnpErrors) {
   RawMessage out_of_bounds;
   out_of_bounds.struct_pointer(0, 40, 1, 1);
   EXPECT_EQ(decode_error(0, out_of_bounds.bytes()),
-            kCapnpPrefix +
-                "Message contained out-of-bounds struct pointer.");
+            kCapnpPrefix + rsc_test::kOutOfBoundsStruct);
 }
 
 // A launcher catalogue whose entries all point at one shared service list

@@ -2,6 +2,7 @@
 // text of the failure.
 #pragma once
 
+#include <capnp/common.h>
 #include <gtest/gtest.h>
 
 #include <string>
@@ -48,14 +49,29 @@ inline std::string decode_error(std::uint32_t seq, remote_session_client::ByteVi
 inline const std::string kCapnpPrefix = "Cap'n Proto protocol error: ";
 
 // Cap'n Proto's own descriptions, which decode_response passes through
-// unchanged (less the failed check, see decode_error).
+// unchanged (less the failed check, see decode_error). Cap'n Proto 1.0
+// reworded them; this is the one place that knows both versions.
+#if CAPNP_VERSION < 1000000
+#define RSC_TEST_SCHEMA_MISMATCH ""
+inline const std::string kOutOfBoundsStruct = "Message contained out-of-bounds struct pointer.";
 inline const std::string kNotStruct =
     "Message contains non-struct pointer where struct pointer was expected.";
+#else
+#define RSC_TEST_SCHEMA_MISMATCH "Schema mismatch: "
+inline const std::string kOutOfBoundsStruct =
+    "Message contained out-of-bounds struct pointer. This usually indicates that the input data "
+    "was corrupted, used a different encoding than specified (e.g. packed vs. non-packed), or was "
+    "not a Cap'n Proto message to begin with. Note that this error is NOT due to a schema "
+    "mismatch; the input is invalid regardless of schema.";
+inline const std::string kNotStruct =  // sic: 1.x lost the space before "was"
+    RSC_TEST_SCHEMA_MISMATCH "Message contains non-struct pointer where struct pointerwas expected.";
+#endif
 inline const std::string kNotList =
-    "Message contains non-list pointer where list pointer was expected.";
+    RSC_TEST_SCHEMA_MISMATCH "Message contains non-list pointer where list pointer was expected.";
 inline const std::string kNotText =
-    "Message contains non-list pointer where text was expected.";
+    RSC_TEST_SCHEMA_MISMATCH "Message contains non-list pointer where text was expected.";
 inline const std::string kDataOnlyStructs =
-    "Expected a pointer list, but got a list of data-only structs.";
+    RSC_TEST_SCHEMA_MISMATCH "Expected a pointer list, but got a list of data-only structs.";
+#undef RSC_TEST_SCHEMA_MISMATCH
 
 }  // namespace rsc_test

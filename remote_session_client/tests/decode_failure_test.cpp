@@ -26,6 +26,7 @@ struct TextField {
   const char* name;
   std::function<void(Root::Builder, Text)> put;
 };
+void PrintTo(const TextField& row, std::ostream* os) { *os << row.name; }
 
 class BadUtf8 : public testing::TestWithParam<TextField> {};
 
@@ -144,6 +145,7 @@ struct WrongKind {
   std::function<Bytes()> build;
   std::string description;
 };
+void PrintTo(const WrongKind& row, std::ostream* os) { *os << row.name; }
 
 class WrongPointerKind : public testing::TestWithParam<WrongKind> {};
 

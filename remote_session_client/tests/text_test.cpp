@@ -21,6 +21,7 @@ struct Utf8Case {
   // Empty when the bytes are valid.
   std::string error_text;
 };
+void PrintTo(const Utf8Case& row, std::ostream* os) { *os << row.name; }
 
 class Utf8Validation : public testing::TestWithParam<Utf8Case> {};
 
@@ -102,6 +103,7 @@ struct QuotedCase {
   std::string input;
   std::string expected;
 };
+void PrintTo(const QuotedCase& row, std::ostream* os) { *os << row.name; }
 
 class Quoted : public testing::TestWithParam<QuotedCase> {};
 

@@ -1,0 +1,68 @@
+# What the build takes from the system, looked for in one place. A machine
+# that lacks some of it gets one message naming every missing piece and the
+# Debian packages that bring them, instead of the first failure deep inside a
+# package's own CMake files. Include it after project(); when that enabled no
+# language it enables C and C++ once a compiler is known to be there. It
+# leaves ORVIK_MISSING_DEPENDENCIES set (the message) when something is missing.
+include_guard(GLOBAL)
+include(CheckLanguage)
+
+set(_orvik_missing "")
+set(_orvik_packages "")
+macro(_orvik_need what package)
+  list(APPEND _orvik_missing "${what}")
+  list(APPEND _orvik_packages "${package}")
+endmacro()
+
+check_language(C)
+check_language(CXX)
+if(NOT CMAKE_C_COMPILER OR NOT CMAKE_CXX_COMPILER)
+  _orvik_need("a C and C++ compiler" g++)
+endif()
+# Debian's Cap'n Proto CMake files describe the libraries through pkg-config.
+find_program(ORVIK_PKG_CONFIG NAMES pkg-config pkgconf)
+if(NOT ORVIK_PKG_CONFIG)
+  _orvik_need("pkg-config" pkg-config)
+endif()
+find_program(ORVIK_CAPNP_COMPILER capnp)
+if(NOT ORVIK_CAPNP_COMPILER)
+  _orvik_need("the Cap'n Proto schema compiler (capnp)" capnproto)
+endif()
+# The headers stand for each development package: they come with its
+# libraries and CMake files.
+find_path(ORVIK_CAPNP_HEADERS capnp/message.h)
+if(NOT ORVIK_CAPNP_HEADERS)
+  _orvik_need("Cap'n Proto's headers and libraries" libcapnp-dev)
+endif()
+find_path(ORVIK_ICU_HEADERS unicode/uchar.h)
+if(NOT ORVIK_ICU_HEADERS)
+  _orvik_need("ICU's headers and libraries" libicu-dev)
+endif()
+if(ORVIK_BUILD_PYTHON)
+  find_package(Python 3.9 QUIET COMPONENTS Interpreter Development.SABIModule)
+  if(NOT Python_Development.SABIModule_FOUND)
+    _orvik_need("CPython's headers" python3-dev)
+  endif()
+endif()
+if(ORVIK_BUILD_TESTS)
+  find_path(ORVIK_GTEST_HEADERS gtest/gtest.h)
+  if(NOT ORVIK_GTEST_HEADERS)
+    _orvik_need("GoogleTest" libgtest-dev)
+  endif()
+endif()
+
+if(_orvik_missing)
+  list(JOIN _orvik_missing ", " _orvik_missing)
+  list(JOIN _orvik_packages " " _orvik_packages)
+  set(ORVIK_MISSING_DEPENDENCIES
+    "orvik cannot be built: missing ${_orvik_missing}.\n"
+    "On Debian or Ubuntu they come with: apt-get install ${_orvik_packages}")
+  return()
+endif()
+
+enable_language(C)
+enable_language(CXX)
+
+find_package(CapnProto CONFIG REQUIRED)
+find_package(ICU REQUIRED COMPONENTS uc)
+find_package(Threads REQUIRED)

@@ -1,0 +1,75 @@
+"""Run by each interpreter the repaired wheel was installed for (see
+check_interpreters.py): the extension loads no library from outside the wheel
+but the manylinux policy's, and one short session against the simulator
+works, the quoted form's Unicode properties included.
+
+    python installed_check.py PORT
+"""
+
+import os
+import subprocess
+import sys
+
+import orvik
+
+# What a manylinux wheel may take from the system (the policy's libraries, less the graphical ones).
+POLICY_LIBRARIES = {
+    "linux-vdso.so.1", "ld-linux-x86-64.so.2", "libc.so.6", "libm.so.6", "libdl.so.2", "librt.so.1",
+    "libpthread.so.0", "libresolv.so.2", "libutil.so.1", "libnsl.so.1", "libgcc_s.so.1", "libstdc++.so.6",
+}
+# A combining acute accent and a no-break space: the quoted form escapes both.
+ACCOUNT = "e\u0301ve\u00a0x"
+QUOTED_ACCOUNT = 'principal_display_name="e\\u{301}ve\\u{a0}x"'
+SESSION_INTERFACE_ID = 0x80B87169C39AAF1C
+
+
+def foreign_libraries() -> list:
+    """The libraries the extension resolves outside the wheel and the policy."""
+    inside = os.path.dirname(os.path.abspath(orvik.__file__))
+    ldd = subprocess.run(["ldd", orvik.__file__], capture_output=True, text=True, check=True, timeout=30)
+    foreign = []
+    for line in ldd.stdout.splitlines():
+        name, _, where = line.strip().partition(" => ")
+        path = (where or name).split(" (")[0]  # "not found" stays foreign
+        if not (path.startswith(inside + os.sep) or os.path.basename(path) in POLICY_LIBRARIES):
+            foreign.append(line.strip())
+    return foreign
+
+
+def session(port: int) -> list:
+    """The session's failed expectations."""
+    failures = []
+    with orvik.Client("127.0.0.1", port, connect_deadline_ms=5000, io_timeout_ms=10000) as client:
+        kinds = [method.kind for method in client.list_auth_methods()]
+        if "password" not in kinds:
+            failures.append(f"auth methods {kinds} lack password")
+        client.login_password(ACCOUNT, "orvik")
+        info = repr(client.session_info())
+        if QUOTED_ACCOUNT not in info:
+            failures.append(f"session info {info} lacks {QUOTED_ACCOUNT}")
+        if not client.system_motd():
+            failures.append("empty message of the day")
+        names = [entry.name for entry in client.list_capset()]
+        if "system_info" not in names:
+            failures.append(f"CapSet {names} lacks system_info")
+        try:
+            client.get_capset_entry("system_info", SESSION_INTERFACE_ID)
+            failures.append("a fetch with the wrong interface id was granted")
+        except RuntimeError as refused:
+            if not str(refused).startswith("remote gateway denied request: code=interfaceMismatch message="):
+                failures.append(f"refused with {refused}")
+        client.logout()
+        if not client.is_logged_out():
+            failures.append("not logged out after logout")
+    return failures
+
+
+def main() -> int:
+    failures = [f"loads {line}" for line in foreign_libraries()] + session(int(sys.argv[1]))
+    for failure in failures:
+        print(f"  {failure}")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
