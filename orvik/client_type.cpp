@@ -150,11 +150,10 @@ PyObject* login_guest(PyObject* self, PyObject* args, PyObject* kwargs) {
 PyObject* login_password(PyObject* self, PyObject* args, PyObject* kwargs) {
   return call_with_arguments<3>(kLoginPassword, self, args, kwargs, [](rsc::RemoteSessionClient& client,
                                                                       const auto& bound) -> PyObject* {
+    // In parameter order; the first that does not convert has set the error.
     std::optional<std::string> account_name = to_utf8(bound[0], "account_name");
-    if (!account_name) return nullptr;
-    std::optional<std::string> password = to_utf8(bound[1], "password");
-    if (!password) return nullptr;
-    std::optional<std::string> profile = profile_or_default(bound[2]);
+    std::optional<std::string> password = account_name ? to_utf8(bound[1], "password") : std::nullopt;
+    std::optional<std::string> profile = password ? profile_or_default(bound[2]) : std::nullopt;
     if (!profile) return nullptr;
     rsc::auth::Password mode{
         rsc::LoginSelector{rsc::LoginSelector::Tag::AccountName, bytes_of(*account_name)},
@@ -175,8 +174,7 @@ PyObject* get_capset_entry(PyObject* self, PyObject* args, PyObject* kwargs) {
   return call_with_arguments<2>(kGetCapsetEntry, self, args, kwargs, [](rsc::RemoteSessionClient& client,
                                                                        const auto& bound) -> PyObject* {
     std::optional<std::string> name = to_utf8(bound[0], "name");
-    if (!name) return nullptr;
-    std::optional<std::uint64_t> expected = to_u64(bound[1], "expected_interface_id");
+    std::optional<std::uint64_t> expected = name ? to_u64(bound[1], "expected_interface_id") : std::nullopt;
     if (!expected) return nullptr;
     return finish(client.get_capset_entry(std::move(*name), *expected),
                   [](rsc::CapInfo&& entry) { return new_cap_info(std::move(entry)); });
