@@ -10,10 +10,23 @@ import importlib.util
 import os
 import sys
 
-_checkout = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-_elsewhere = [entry for entry in sys.path if os.path.abspath(entry or os.curdir) != _checkout]
-_spec = importlib.machinery.PathFinder.find_spec(__name__, _elsewhere)
-if _spec is None or _spec.loader is None:
+# The hand-over ends at once: only a compiled extension is accepted, never another copy of this
+# folder (the same checkout under a second spelling, or a second checkout), which would hand back.
+_checkout = os.path.realpath(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def _installed_extension():
+    for entry in sys.path:
+        if not isinstance(entry, str) or os.path.realpath(entry or os.curdir) == _checkout:
+            continue
+        spec = importlib.machinery.PathFinder.find_spec(__name__, [entry])
+        if spec is not None and isinstance(spec.loader, importlib.machinery.ExtensionFileLoader):
+            return spec
+    return None
+
+
+_spec = _installed_extension()
+if _spec is None:
     raise ImportError(
         f"the orvik extension is not installed for {sys.executable}; {os.path.dirname(__file__)} holds "
         "only its sources (install it with `pip install dist/orvik-*.whl` after `make wheel`, or run `make demo`)",

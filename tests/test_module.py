@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import os
+import shutil
 import subprocess
 import sys
 import textwrap
@@ -219,3 +220,18 @@ def test_the_checkout_root_does_not_shadow_the_extension(flags, expected):
     done = subprocess.run([sys.executable, *flags, "-c", script], cwd=STUB_DIR.parent,
                           capture_output=True, text=True, timeout=60)
     assert done.stdout.startswith(expected), done.stdout + done.stderr
+
+
+@pytest.mark.parametrize("second", ["symlink", "copy"])
+def test_a_second_checkout_on_the_path_does_not_hand_back(tmp_path, second):
+    # Each copy of the source folder must look past the other, not hand over to it.
+    other = tmp_path / "other"
+    if second == "symlink":
+        other.symlink_to(STUB_DIR.parent, target_is_directory=True)
+    else:
+        (other / "orvik").mkdir(parents=True)
+        shutil.copy(STUB_DIR / "__init__.py", other / "orvik")
+    env = dict(os.environ, PYTHONPATH=os.pathsep.join([str(STUB_DIR.parent), str(other)]))
+    done = subprocess.run([sys.executable, "-c", "import orvik; print(orvik.__file__)"], cwd=tmp_path, env=env,
+                          capture_output=True, text=True, timeout=60)
+    assert ".abi3." in done.stdout, done.stdout + done.stderr
