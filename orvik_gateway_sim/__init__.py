@@ -1,10 +1,12 @@
 """A stand-in for the orvik remote session gateway, for demos and tests.
 
 - ``python -m orvik_gateway_sim [--host H] [--port P] [--motd TEXT]
-  [--account NAME:PASSWORD ...] [--disable-method KIND ...]`` serves until
-  SIGINT or SIGTERM; it prints its listening address once on stdout and logs
-  one secret-free line per exchange on stderr. The default account is
-  "operator" with password "orvik".
+  [--account NAME:PASSWORD ...] [--disable-method KIND ...] [--delay-ms N]``
+  serves until SIGINT or SIGTERM; it prints its listening address once on
+  stdout and logs one secret-free line per exchange, and one per connection
+  opened and closed, on stderr. The default account is "operator" with
+  password "orvik"; ``--delay-ms`` holds back every answer. ``--version``
+  prints the version.
 - ``policy`` holds what the gateway answers, ``wire`` the frames and
   envelopes, ``server`` the connections, ``scripting`` the scripted answers.
 - The pytest fixture ``orvik_gateway`` (``pytest_plugin``, registered as the
@@ -12,7 +14,10 @@
   (``scripted_gateway``): a simulator in a child process whose answers a test
   can script with ``respond``, ``error``, ``raw``, ``close`` and ``silent``
   and whose received requests it reads with ``requests`` (``clear`` forgets
-  both).
+  both). Simulator options for it come from the ``orvik_gateway_args``
+  fixture or the ``orvik_gateway`` marker.
 
 Importing the package needs no pycapnp; serving does.
 """
+
+__version__ = "0.1.4"

@@ -7,9 +7,13 @@ import logging
 import signal
 import sys
 import threading
-from typing import Dict, List, Optional, Tuple
+from typing import Dict, List, NoReturn, Optional, Tuple
 
+from . import __version__
 from .policy import AUTH_METHODS, DEFAULT_MOTD, Gateway
+
+# Long enough for any time-out worth trying, short enough that time.sleep takes it.
+MAX_DELAY_MS = 3_600_000
 
 
 def _account(text: str) -> Tuple[str, str]:
@@ -19,10 +23,32 @@ def _account(text: str) -> Tuple[str, str]:
     return name, password
 
 
+def _bounded(low: int, high: int, what: str):
+    def convert(text: str) -> int:
+        try:
+            value = int(text)
+        except ValueError:
+            value = low - 1
+        if not low <= value <= high:
+            raise argparse.ArgumentTypeError(f"expected {what} from {low} to {high}, not {text!r}")
+        return value
+
+    return convert
+
+
+class _Parser(argparse.ArgumentParser):
+    def error(self, message: str) -> NoReturn:
+        # One line, not the whole usage: the mistake is what a user needs to see.
+        self.exit(2, f"{self.prog}: error: {message} (see --help)\n")
+
+
 def _arguments(argv: Optional[List[str]]) -> argparse.Namespace:
-    parser = argparse.ArgumentParser(prog="python -m orvik_gateway_sim", description=__doc__)
+    parser = _Parser(prog="python -m orvik_gateway_sim", description=__doc__)
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     parser.add_argument("--host", default="127.0.0.1")
-    parser.add_argument("--port", type=int, default=2327, help="0 picks a free port")
+    parser.add_argument(
+        "--port", type=_bounded(0, 65535, "a port number"), default=2327, help="0 picks a free port"
+    )
     parser.add_argument("--motd", default=DEFAULT_MOTD, help="the system message of the day")
     parser.add_argument(
         "--account", type=_account, action="append", metavar="NAME:PASSWORD",
@@ -31,6 +57,10 @@ def _arguments(argv: Optional[List[str]]) -> argparse.Namespace:
     parser.add_argument(
         "--disable-method", action="append", default=[], metavar="KIND",
         choices=[m.kind for m in AUTH_METHODS], help="advertise an authentication method as disabled",
+    )
+    parser.add_argument(
+        "--delay-ms", type=_bounded(0, MAX_DELAY_MS, "a delay in milliseconds"), default=0, metavar="N",
+        help="hold back every answer N milliseconds, to try a client's time-outs",
     )
     parser.add_argument(
         "--scripted", action="store_true",
@@ -53,7 +83,7 @@ def main(argv: Optional[List[str]] = None) -> int:
     gateway = Gateway(motd=args.motd, accounts=accounts, disabled=args.disable_method)
     book = ScriptBook() if args.scripted else None
     try:
-        server = GatewayServer(args.host, args.port, gateway, book)
+        server = GatewayServer(args.host, args.port, gateway, book, delay=args.delay_ms / 1000)
     except OSError as exc:
         print(f"cannot listen on {args.host}:{args.port}: {exc}", file=sys.stderr)
         return 1

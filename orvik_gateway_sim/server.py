@@ -1,9 +1,11 @@
-"""Listening for clients: one thread per connection, one log line per exchange.
+"""Listening for clients: one thread per connection, one log line per exchange
+and one each when a connection opens and when it closes.
 
 A connection lives until the client closes it, sends a bad frame (zero
 length, above the frame limit, cut short) or a payload that is no
 RemoteGatewayRequest, or a script closes it. None of these reaches beyond
-its own connection.
+its own connection. A delay, if set, holds back every answer (and every
+scripted close) so that a client's time-outs can be tried against it.
 """
 
 from __future__ import annotations
@@ -30,10 +32,13 @@ class GatewayServer(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     block_on_close = False
 
-    def __init__(self, host: str, port: int, gateway: Gateway, book: Optional[ScriptBook] = None) -> None:
+    def __init__(
+        self, host: str, port: int, gateway: Gateway, book: Optional[ScriptBook] = None, delay: float = 0.0
+    ) -> None:
         self.address_family = socket.AF_INET6 if ":" in host else socket.AF_INET
         self.gateway = gateway
         self.book = book
+        self.delay = delay  # seconds before each answer
         super().__init__((host, port), _ConnectionHandler)
 
     @property
@@ -54,34 +59,40 @@ class _ConnectionHandler(socketserver.StreamRequestHandler):
 
     def handle(self) -> None:
         peer = _peer_text(self.client_address)
+        log.info("%s opened", peer)
         conversation = self.server.gateway.conversation()
         try:
-            while self._exchange(peer, conversation):
-                pass
+            why = None
+            while why is None:
+                why = self._exchange(peer, conversation)
         except OSError as exc:  # reset by the peer, or a send into a closed socket
-            log.info("%s closed: %s", peer, exc)
+            why = str(exc)
+        if why:
+            log.info("%s closed: %s", peer, why)
+        else:
+            log.info("%s closed", peer)
 
-    def _exchange(self, peer: str, conversation: Conversation) -> bool:
-        """Serve one request; False when the connection is done."""
+    def _exchange(self, peer: str, conversation: Conversation) -> Optional[str]:
+        """Serve one request; when the connection is done, why ("" for an orderly end)."""
         try:
             payload = wire.read_frame(self.rfile)
         except wire.FrameError as exc:
-            log.info("%s closed: %s", peer, exc)
-            return False
+            return str(exc)
         if payload is None:
-            return False
+            return ""
         try:
             request = wire.decode_request(payload)
         except wire.RequestError as exc:
-            log.info("%s closed: request did not decode: %s", peer, exc)
-            return False
+            return f"request did not decode: {exc}"
         reply = self.server.reply_to(conversation, request)
         log.info("%s seq=%d %s -> %s", peer, request.seq, labels.request_label(request), reply.kind)
+        if self.server.delay and (reply.data or reply.close):
+            time.sleep(self.server.delay)
         if reply.data and reply.drip is not None:
             self._drip(reply.data, reply.drip)
         elif reply.data:
             self.wfile.write(reply.data)
-        return not reply.close
+        return "" if reply.close else None
 
     def _drip(self, data: bytes, pause: float) -> None:
         """One byte per send, so that the client receives them one by one."""

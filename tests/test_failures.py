@@ -148,6 +148,16 @@ def test_read_time_out(connect, orvik_gateway):
     assert client.system_motd() == BANNER
 
 
+@pytest.mark.orvik_gateway("--delay-ms", 300)
+@pytest.mark.parametrize("io_timeout_ms, motd", [(100, None), (1000, BANNER)], ids=["shorter", "longer"])
+def test_answer_delayed_by_the_gateway(connect, io_timeout_ms, motd):
+    client = connect(io_timeout_ms=io_timeout_ms)
+    if motd is None:
+        assert raises_runtime(client.system_motd) == READ_TIMED_OUT
+    else:
+        assert client.system_motd() == motd
+
+
 def test_stale_answer_is_refused_by_the_sequence_check(client, orvik_gateway):
     # Two answers to one request: the second waits on the stream and is what
     # the next exchange reads.

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import importlib.metadata
 import os
 import signal
 import socket
@@ -79,15 +80,40 @@ def test_command_line_logs_without_secrets_and_exits_cleanly_on_signal(signum: i
         banner = process.stdout.readline()
         assert banner.startswith("orvik gateway simulator listening on 127.0.0.1:")
         with connect(int(banner.rsplit(":", 1)[1])) as sock:
+            peer = "%s:%d" % sock.getsockname()
             assert "sessionStarted" in exchange(sock, 1, "passwordLogin", password("alice-acct", "pw-S3CRET:x"))
             assert "error" in exchange(sock, 2, "chatSend", {"channel": "#lobby", "text": "chat-S3CRET"})
+        assert process.stderr is not None
+        lines = [process.stderr.readline()]
+        while not lines[-1].endswith(f" {peer} closed\n"):  # the connection's thread logs it after we close
+            lines.append(process.stderr.readline())
+            assert lines[-1], "the log ended before the connection's close"
         process.send_signal(signum)
-        _, log = process.communicate(timeout=10)
+        log = "".join(lines) + process.communicate(timeout=10)[1]
     finally:
         if process.poll() is None:
             process.kill()
             process.wait()
     assert process.returncode == 0
+    assert f" {peer} opened\n" in lines[0]
     assert "seq=1 passwordLogin profile=operator proof=<redacted> -> sessionStarted" in log
     assert "seq=2 chatSend channel=#lobby text=<redacted-length> -> error(serviceUnavailable)" in log
     assert "S3CRET" not in log and "alice" not in log and "Traceback" not in log
+
+
+@pytest.mark.parametrize(
+    "args, code, out, err",
+    [
+        (["--port", "70000"], 2, "", "error: argument --port: expected a port number from 0 to 65535, not '70000'"),
+        (["--port", "-1"], 2, "", "error: argument --port: expected a port number from 0 to 65535, not '-1'"),
+        (["--delay-ms", "-5"], 2, "", "error: argument --delay-ms: expected a delay in milliseconds from 0 to 3600000, not '-5'"),
+        (["--version"], 0, importlib.metadata.version("orvik"), ""),
+    ],
+    ids=["port-too-large", "port-negative", "negative-delay", "version"],
+)
+def test_command_line_answers_in_one_line(args, code, out, err) -> None:
+    done = subprocess.run([sys.executable, "-m", "orvik_gateway_sim", *args], capture_output=True, text=True,
+                          env=dict(os.environ, PYTHONPATH=PACKAGE_PARENT), timeout=30)
+    prog = "python -m orvik_gateway_sim"
+    expected_out, expected_err = (f"{prog} {out}\n" if out else ""), (f"{prog}: {err} (see --help)\n" if err else "")
+    assert (done.returncode, done.stdout, done.stderr) == (code, expected_out, expected_err)
