@@ -72,10 +72,18 @@ def tour(host: str, port: int) -> None:
     print(f"  after:   logged out: {guest.is_logged_out()}")
 
 
+def port_number(text: str) -> int:
+    port = int(text)
+    if not 0 <= port <= 65535:
+        raise argparse.ArgumentTypeError(f"expected a port number from 0 to 65535, not {text!r}")
+    return port
+
+
 def main(argv: list[str] | None = None) -> int:
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    # The docstring's first paragraph, whole: its first line alone stops mid-sentence.
+    parser = argparse.ArgumentParser(description=" ".join(__doc__.split("\n\n")[0].split()))
     parser.add_argument("--host", default="127.0.0.1")
-    parser.add_argument("--port", type=int, default=2327)
+    parser.add_argument("--port", type=port_number, default=2327)
     args = parser.parse_args(argv)
     try:
         tour(args.host, args.port)
