@@ -1,52 +1,35 @@
 """Type-checked, never run: every public name of orvik as a program uses it,
-and the simulator's fixture class. mypy --strict must find nothing here (see
-check_interpreters.py)."""
+and the simulator's fixture class (typed by its py.typed). mypy --strict must
+find nothing here (see check_interpreters.py)."""
 
 from __future__ import annotations
 
-from types import TracebackType
-from typing import List, Optional
+from typing import List
 
 import orvik
 from orvik_gateway_sim.scripted_gateway import ScriptedGateway
 
-VERSION: str = orvik.__version__
-EXPORTED: List[str] = orvik.__all__
+EXPORTED: List[str] = [orvik.__version__, *orvik.__all__]
 
 
-def describe(method: orvik.AuthMethod) -> str:
-    hints: List[str] = method.profile_hints
+def texts(method: orvik.AuthMethod, info: orvik.SessionInfo, cap: orvik.CapInfo) -> List[str]:
     flags: List[bool] = [method.interactive, method.enabled]
-    return f"{method.kind} {method.label} {hints} {flags}"
+    numbers: List[int] = [info.expires_at_ms, cap.interface_id, cap.lease_expires_at_ms]
+    return [method.kind, method.label, *method.profile_hints, info.profile, info.principal_kind,
+            info.principal_display_name, info.auth_strength, info.session_id_hex, cap.name,
+            cap.transfer_policy, str(flags), str(numbers)]
 
 
-def summary(info: orvik.SessionInfo) -> str:
-    expires: int = info.expires_at_ms
-    return " ".join([info.profile, info.principal_kind, info.principal_display_name, info.auth_strength,
-                     info.session_id_hex, str(expires)])
-
-
-def entry(cap: orvik.CapInfo) -> int:
-    name: str = cap.name
-    policy: str = cap.transfer_policy
-    return cap.interface_id + cap.lease_expires_at_ms + len(name + policy)
-
-
-def tour(gateway: ScriptedGateway, traceback: Optional[TracebackType]) -> List[str]:
+def tour(gateway: ScriptedGateway) -> List[str]:
     client = orvik.Client(gateway.host, gateway.port, connect_deadline_ms=5000, io_timeout_ms=1000,
                           connect_retry_interval_ms=50)
-    lines = [describe(method) for method in client.list_auth_methods()]
-    lines.append(summary(client.login_password("operator", "orvik", profile="operator")))
-    lines.append(summary(client.login_guest()))
-    lines.append(summary(client.login_anonymous("operator")))
-    lines.append(summary(client.session_info()))
+    methods = client.list_auth_methods()
+    sessions = [client.login_password("operator", "orvik", profile="operator"), client.login_guest(),
+                client.login_anonymous("operator"), client.session_info()]
+    caps = client.list_capset() + [client.get_capset_entry("system_info", 0xFBBDC602980CB986)]
     motd: str = client.system_motd()
-    lines.append(motd)
-    lines.extend(str(entry(cap)) for cap in client.list_capset())
-    lines.append(str(entry(client.get_capset_entry("system_info", 0xFBBDC602980CB986))))
     client.logout()
-    done: bool = client.is_logged_out()
     with orvik.Client() as again:
-        lines.append(str(again.is_logged_out() or done))
-    suppressed: bool = client.__exit__(None, None, traceback)
-    return lines + [str(suppressed)]
+        done: bool = again.is_logged_out() or client.is_logged_out()
+    suppressed: bool = client.__exit__(None, None, None)
+    return texts(methods[0], sessions[0], caps[0]) + [motd, str(done), str(suppressed)]
