@@ -7,7 +7,7 @@ import logging
 import signal
 import sys
 import threading
-from typing import Dict, List, NoReturn, Optional, Tuple
+from typing import Callable, Dict, List, NoReturn, Optional, Tuple
 
 from . import __version__
 from .policy import AUTH_METHODS, DEFAULT_MOTD, Gateway
@@ -23,13 +23,15 @@ def _account(text: str) -> Tuple[str, str]:
     return name, password
 
 
-def _bounded(low: int, high: int, what: str):
+def _bounded(low: int, high: int, what: str) -> Callable[[str], int]:
+    """An argument type: a whole number from `low` to `high`."""
+
     def convert(text: str) -> int:
         try:
-            value = int(text)
+            value: Optional[int] = int(text)
         except ValueError:
-            value = low - 1
-        if not low <= value <= high:
+            value = None
+        if value is None or not low <= value <= high:
             raise argparse.ArgumentTypeError(f"expected {what} from {low} to {high}, not {text!r}")
         return value
 
