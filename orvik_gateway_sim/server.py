@@ -62,7 +62,7 @@ class _ConnectionHandler(socketserver.StreamRequestHandler):
         log.info("%s opened", peer)
         conversation = self.server.gateway.conversation()
         try:
-            why = None
+            why: Optional[str] = None
             while why is None:
                 why = self._exchange(peer, conversation)
         except OSError as exc:  # reset by the peer, or a send into a closed socket
