@@ -19,18 +19,19 @@ constexpr std::string_view kExitStatuses =
 struct CommandHelp {
   std::string_view name;
   std::string_view synopsis;
-  std::string_view text;
+  std::string_view summary;  // for the program's --help
+  std::string_view text;     // for the command's own
 };
 
 constexpr CommandHelp kCommands[] = {
-    {"methods", "methods", "List the authentication methods the gateway offers. Does not log in."},
-    {"info", "info", "Log in and show the session as the gateway sees it."},
-    {"motd", "motd", "Log in and show the system message of the day."},
-    {"capset", "capset", "Log in and list the capabilities forwarded into the session's CapSet."},
-    {"get", "get NAME INTERFACE_ID",
+    {"methods", "methods", "the gateway's authentication methods (no login)", "List the authentication methods the gateway offers. Does not log in."},
+    {"info", "info", "the session, as the gateway sees it", "Log in and show the session as the gateway sees it."},
+    {"motd", "motd", "the system message of the day", "Log in and show the system message of the day."},
+    {"capset", "capset", "the capabilities in the session's CapSet", "Log in and list the capabilities forwarded into the session's CapSet."},
+    {"get", "get NAME INTERFACE_ID", "one CapSet entry, stating its interface id",
      "Log in and fetch one CapSet entry by name, stating the Cap'n Proto interface id\n"
      "expected for it (decimal or 0x hex); the gateway refuses a mismatch."},
-    {"request", "request KIND [FIELD=VALUE ...]",
+    {"request", "request KIND [FIELD=VALUE ...]", "any request the codec builds, and its decoded answer",
      "Log in, send one request of any kind the codec builds, and show the decoded\n"
      "answer. Fields are named as in the gateway schema; a field not given is sent\n"
      "as the schema's default. Numbers are decimal or 0x hex. The logins are the\n"
@@ -74,7 +75,7 @@ std::string program_help() {
   for (const CommandHelp& c : kCommands) {
     std::string line = "  " + std::string(c.synopsis);
     line.append(line.size() < 34 ? 34 - line.size() : 1, ' ');
-    out += line + std::string(c.text.substr(0, c.text.find_first_of(".\n"))) + "\n";
+    out += line + std::string(c.summary) + "\n";
   }
   out +=
       "\n"
