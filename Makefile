@@ -52,7 +52,7 @@ venv: deps $(VENV)/.ready
 
 # Every build takes nlohmann-json's header from the pinned source, so the dev,
 # sanitizer and wheel builds of orvik-session agree.
-JSON_SOURCE = $(shell third_party/fetch.sh nlohmann-json3)
+JSON_SOURCE = $(or $(shell third_party/fetch.sh nlohmann-json3),$(error the pinned nlohmann-json could not be fetched (third_party/fetch.sh nlohmann-json3)))
 JSON_DEFINE = -DORVIK_NLOHMANN_JSON_SOURCE_DIR=$(JSON_SOURCE)
 
 # The cp39-abi3 wheel, repaired into a manylinux wheel that carries Cap'n

@@ -60,27 +60,31 @@ Outcome accept(rsc::Transacted answered, std::string_view answer) {
                                                  std::move(answered.request_label)}});
 }
 
-template <typename Response, typename Result>
-Outcome as_response(rsc::ClientResult<Result> result) {
+// An operation's result as the answer it came in, for the printers.
+template <typename Result, typename Wrap>
+Outcome answered(rsc::ClientResult<Result> result, Wrap wrap) {
   if (!result) return std::unexpected(std::move(result.error()));
-  Response response;
-  if constexpr (std::is_same_v<Response, rs::AuthMethods>) response.methods = std::move(*result);
-  if constexpr (std::is_same_v<Response, rs::SessionInfo>) response.summary = std::move(*result);
-  if constexpr (std::is_same_v<Response, rs::SystemMotd>) response.text = std::move(*result);
-  if constexpr (std::is_same_v<Response, rs::CapsetList>) response.entries = std::move(*result);
-  if constexpr (std::is_same_v<Response, rs::CapGranted>) response.entry = std::move(*result);
-  return rsc::ResponseKind{std::move(response)};
+  return rsc::ResponseKind{wrap(std::move(*result))};
 }
 
 Outcome run_command(rsc::RemoteSessionClient& client, const Command& command) {
   struct Visitor {
     rsc::RemoteSessionClient& client;
-    Outcome operator()(const command::Methods&) const { return as_response<rs::AuthMethods>(client.auth_methods()); }
-    Outcome operator()(const command::Info&) const { return as_response<rs::SessionInfo>(client.session_info()); }
-    Outcome operator()(const command::Motd&) const { return as_response<rs::SystemMotd>(client.system_motd()); }
-    Outcome operator()(const command::Capset&) const { return as_response<rs::CapsetList>(client.list_capset()); }
+    Outcome operator()(const command::Methods&) const {
+      return answered(client.auth_methods(), [](auto r) { return rs::AuthMethods{.methods = std::move(r)}; });
+    }
+    Outcome operator()(const command::Info&) const {
+      return answered(client.session_info(), [](auto r) { return rs::SessionInfo{.summary = std::move(r)}; });
+    }
+    Outcome operator()(const command::Motd&) const {
+      return answered(client.system_motd(), [](auto r) { return rs::SystemMotd{.text = std::move(r)}; });
+    }
+    Outcome operator()(const command::Capset&) const {
+      return answered(client.list_capset(), [](auto r) { return rs::CapsetList{.entries = std::move(r)}; });
+    }
     Outcome operator()(const command::Get& get) const {
-      return as_response<rs::CapGranted>(client.get_capset_entry(get.name, get.interface_id));
+      return answered(client.get_capset_entry(get.name, get.interface_id),
+                      [](auto r) { return rs::CapGranted{.entry = std::move(r)}; });
     }
     Outcome operator()(const command::Request& request) const {
       auto answered = client.transact(request.request);

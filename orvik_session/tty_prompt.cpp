@@ -102,15 +102,17 @@ std::expected<SecretText, UsageError> prompt_password(std::string_view account) 
   if (terminal.fd() < 0) {
     return std::unexpected(UsageError{"no password for --user " + shown(account) + ": cannot open /dev/tty" + hint});
   }
-  write_all(terminal.fd(), "Password for " + shown(account) + ": ");
   SecretText secret;
   bool ended = false;  // by the end of the line, not by end of input
   {
+    // Echo goes off before the prompt shows: what is typed as soon as it
+    // appears is not echoed either.
     EchoOff quiet(terminal.fd());
     if (!quiet.active()) {
       return std::unexpected(UsageError{"no password for --user " + shown(account) +
                                         ": cannot turn off the terminal's echo" + hint});
     }
+    write_all(terminal.fd(), "Password for " + shown(account) + ": ");
     // One byte at a time: nothing after the line is taken from the terminal.
     while (secret.room() > 0) {
       const ssize_t got = ::read(terminal.fd(), secret.end(), 1);
