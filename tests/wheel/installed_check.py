@@ -73,9 +73,10 @@ def session_tool(port: int) -> list:
     tool = os.path.join(os.path.dirname(sys.executable), "orvik-session")
     if not os.path.exists(tool):
         return [f"{tool} was not installed"]
-    # The wheel's repair moves the program beside the extension and leaves a
-    # launcher in its place.
-    binary = os.path.join(sysconfig.get_path("platlib"), "orvik.scripts", "orvik-session")
+    # A repair that grafted libraries moves the program beside the extension
+    # and leaves a launcher in its place; otherwise the program is on PATH.
+    moved = os.path.join(sysconfig.get_path("platlib"), "orvik.scripts", "orvik-session")
+    binary = moved if os.path.exists(moved) else tool
     failures = [f"orvik-session loads {line}" for line in foreign_libraries(binary)]
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))
