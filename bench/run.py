@@ -130,9 +130,15 @@ def build(jobs: int) -> bool:
     then goes on without that diagnostic client.
     """
     # Configured every time: the Python floor is built for this interpreter.
+    # The client library compiles utf8proc from its pinned source, as every
+    # other build of it does.
+    utf8proc = subprocess.run(
+        [os.path.join(HERE, "..", "third_party", "fetch.sh"), "utf8proc"],
+        check=True, stdout=subprocess.PIPE, text=True,
+    ).stdout.strip()
     subprocess.run(
         ["cmake", "-S", HERE, "-B", BUILD_DIR, "-DCMAKE_BUILD_TYPE=Release",
-         "-DPython3_EXECUTABLE=" + sys.executable],
+         "-DPython3_EXECUTABLE=" + sys.executable, "-DORVIK_UTF8PROC_SOURCE_DIR=" + utf8proc],
         check=True,
         stdout=subprocess.DEVNULL,
     )

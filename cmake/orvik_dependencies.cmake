@@ -4,6 +4,11 @@
 # package's own CMake files. Include it after project(); when that enabled no
 # language it enables C and C++ once a compiler is known to be there. It
 # leaves ORVIK_MISSING_DEPENDENCIES set (the message) when something is missing.
+#
+# utf8proc (the quoted form's character tables) comes either from its source,
+# ORVIK_UTF8PROC_SOURCE_DIR (what third_party/fetch.sh utf8proc prints), which
+# compiles it into the client library so that no consumer needs it installed,
+# or, when that is empty, from the system's libutf8proc through pkg-config.
 include_guard(GLOBAL)
 include(CheckLanguage)
 
@@ -34,9 +39,21 @@ find_path(ORVIK_CAPNP_HEADERS capnp/message.h)
 if(NOT ORVIK_CAPNP_HEADERS)
   _orvik_need("Cap'n Proto's headers and libraries" libcapnp-dev)
 endif()
-find_path(ORVIK_ICU_HEADERS unicode/uchar.h)
-if(NOT ORVIK_ICU_HEADERS)
-  _orvik_need("ICU's headers and libraries" libicu-dev)
+set(ORVIK_UTF8PROC_SOURCE_DIR "" CACHE PATH
+  "utf8proc's source folder, compiled into the client library; empty: the system's libutf8proc")
+if(ORVIK_UTF8PROC_SOURCE_DIR)
+  if(NOT EXISTS "${ORVIK_UTF8PROC_SOURCE_DIR}/utf8proc.c" OR NOT EXISTS "${ORVIK_UTF8PROC_SOURCE_DIR}/utf8proc.h")
+    set(ORVIK_MISSING_DEPENDENCIES
+      "orvik cannot be built: ORVIK_UTF8PROC_SOURCE_DIR (${ORVIK_UTF8PROC_SOURCE_DIR}) holds no utf8proc.c "
+      "and utf8proc.h.\nPoint it at utf8proc's source (third_party/fetch.sh utf8proc prints one), "
+      "or leave it empty to use the system's libutf8proc.")
+    return()
+  endif()
+else()
+  find_path(ORVIK_UTF8PROC_HEADERS utf8proc.h)
+  if(NOT ORVIK_UTF8PROC_HEADERS)
+    _orvik_need("utf8proc's headers and library (or ORVIK_UTF8PROC_SOURCE_DIR)" libutf8proc-dev)
+  endif()
 endif()
 if(ORVIK_BUILD_PYTHON)
   find_package(Python 3.9 QUIET COMPONENTS Interpreter Development.SABIModule)
@@ -72,5 +89,9 @@ enable_language(C)
 enable_language(CXX)
 
 find_package(CapnProto CONFIG REQUIRED)
-find_package(ICU REQUIRED COMPONENTS uc)
+if(NOT ORVIK_UTF8PROC_SOURCE_DIR)
+  set(PKG_CONFIG_EXECUTABLE "${ORVIK_PKG_CONFIG}")
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(ORVIK_UTF8PROC REQUIRED IMPORTED_TARGET libutf8proc)
+endif()
 find_package(Threads REQUIRED)

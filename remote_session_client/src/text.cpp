@@ -6,8 +6,7 @@
 #include <charconv>
 #include <cstring>
 
-#include <unicode/uchar.h>
-#include <unicode/utf8.h>
+#include <utf8proc.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -46,30 +45,77 @@ std::size_t skip_ascii(ByteView bytes, std::size_t from) {
   return i;
 }
 
-// The one code-point reader: the code point at `i`, advancing `i` past it.
-// On an ill-formed sequence a negative value, with `i` past its maximal
-// subpart (the lead and the continuation bytes that were still acceptable).
-UChar32 next_code_point(const std::uint8_t* bytes, std::size_t& i, std::size_t size) {
-  UChar32 c;
-  U8_NEXT(bytes, i, size, c);
+// What the code-point reader returns for an ill-formed sequence.
+constexpr std::int32_t kIllFormed = -1;
+
+// A byte that can begin a sequence of two to four bytes: C2..F4. C0 and C1
+// could only begin overlong forms, F5 and above only code points past U+10FFFF.
+bool is_lead(std::uint8_t byte) { return byte >= 0xC2 && byte <= 0xF4; }
+
+bool is_continuation(std::uint8_t byte) { return (byte & 0xC0) == 0x80; }
+
+// The range the second byte of a sequence must lie in, given its lead: it
+// alone rules out overlong forms (E0, F0), surrogates (ED) and code points
+// past U+10FFFF (F4).
+struct SecondByteRange {
+  std::uint8_t low = 0x80;
+  std::uint8_t high = 0xBF;
+};
+SecondByteRange second_byte_range(std::uint8_t lead) {
+  switch (lead) {
+    case 0xE0: return {0xA0, 0xBF};
+    case 0xED: return {0x80, 0x9F};
+    case 0xF0: return {0x90, 0xBF};
+    case 0xF4: return {0x80, 0x8F};
+    default: return {};
+  }
+}
+
+// The one code-point reader: the code point at `i` (which must be below
+// `size`), advancing `i` past it. On an ill-formed sequence kIllFormed, with
+// `i` past its maximal subpart: the lead and the continuation bytes that were
+// still acceptable, or the one offending byte.
+std::int32_t next_code_point(const std::uint8_t* bytes, std::size_t& i, std::size_t size) {
+  const std::uint8_t lead = bytes[i++];
+  if (lead < 0x80) return lead;
+  if (!is_lead(lead)) return kIllFormed;
+  const int trailing = lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+  std::int32_t c = lead & (0x3F >> trailing);
+  const SecondByteRange second = second_byte_range(lead);
+  for (int k = 0; k < trailing; ++k) {
+    if (i == size) return kIllFormed;
+    const std::uint8_t byte = bytes[i];
+    const bool acceptable = k == 0 ? byte >= second.low && byte <= second.high : is_continuation(byte);
+    if (!acceptable) return kIllFormed;
+    c = (c << 6) | (byte & 0x3F);
+    ++i;
+  }
   return c;
 }
 
-bool must_escape(UChar32 c) {
-  switch (u_charType(c)) {
-    case U_CONTROL_CHAR:
-    case U_FORMAT_CHAR:
-    case U_SURROGATE:
-    case U_PRIVATE_USE_CHAR:
-    case U_UNASSIGNED:
-    case U_LINE_SEPARATOR:
-    case U_PARAGRAPH_SEPARATOR:
+bool must_escape(std::int32_t c) {
+  const utf8proc_property_t* property = utf8proc_get_property(c);
+  switch (property->category) {
+    case UTF8PROC_CATEGORY_CC:
+    case UTF8PROC_CATEGORY_CF:
+    case UTF8PROC_CATEGORY_CS:
+    case UTF8PROC_CATEGORY_CO:
+    case UTF8PROC_CATEGORY_CN:
+    case UTF8PROC_CATEGORY_ZL:
+    case UTF8PROC_CATEGORY_ZP:
       return true;
-    case U_SPACE_SEPARATOR:
-      return c != U' ';
+    case UTF8PROC_CATEGORY_ZS:
+      return c != ' ';
     default:
-      return u_hasBinaryProperty(c, UCHAR_GRAPHEME_EXTEND) != 0;
+      break;
   }
+  // utf8proc knows Grapheme_Extend only through the grapheme break class
+  // Extend, which is Grapheme_Extend plus the five skin-tone modifiers
+  // (Emoji_Modifier, U+1F3FB..U+1F3FF): those stay as they are.
+  constexpr std::int32_t kFirstEmojiModifier = 0x1F3FB;
+  constexpr std::int32_t kLastEmojiModifier = 0x1F3FF;
+  return property->boundclass == UTF8PROC_BOUNDCLASS_EXTEND &&
+         (c < kFirstEmojiModifier || c > kLastEmojiModifier);
 }
 
 void append_escape(std::string& out, std::uint32_t code_point) {
@@ -78,8 +124,8 @@ void append_escape(std::string& out, std::uint32_t code_point) {
   out += '}';
 }
 
-// ASCII is decided without ICU: the only ASCII characters of the escaped
-// categories are the C0 controls and DEL.
+// ASCII is decided without the tables: the only ASCII characters of the
+// escaped categories are the C0 controls and DEL.
 void append_ascii(std::string& out, char c) {
   switch (c) {
     case '"': out += "\\\""; return;
@@ -110,9 +156,16 @@ std::expected<void, Utf8Error> validate_utf8(ByteView bytes) {
     const std::size_t at = i;
     if (next_code_point(bytes.data(), i, size) >= 0) continue;
     // A valid lead whose sequence the end cut short is incomplete, not wrong.
-    if (i == size && U8_IS_LEAD(bytes[at])) return std::unexpected(Utf8Error{at, std::nullopt});
+    if (i == size && is_lead(bytes[at])) return std::unexpected(Utf8Error{at, std::nullopt});
     return std::unexpected(Utf8Error{at, i - at});
   }
+}
+
+std::string_view escaping_unicode_version() { return utf8proc_unicode_version(); }
+
+bool escaped_by_unicode_rule(char32_t code_point) {
+  // utf8proc reads anything outside 0..U+10FFFF as unassigned.
+  return must_escape(static_cast<std::int32_t>(code_point));
 }
 
 std::string quoted(std::string_view utf8) {
@@ -128,7 +181,7 @@ std::string quoted(std::string_view utf8) {
       continue;
     }
     const std::size_t at = i;
-    const UChar32 c = next_code_point(bytes, i, utf8.size());
+    const std::int32_t c = next_code_point(bytes, i, utf8.size());
     if (c < 0) {
       // Not reachable for validated input; never emit broken UTF-8 anyway.
       out += "\xEF\xBF\xBD";

@@ -146,6 +146,39 @@ TEST(Quoted, NeverEmitsBrokenUtf8ForBrokenInput) {
   EXPECT_EQ(out, "\"a\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\"");
 }
 
+struct PropertyCase {
+  const char* name;
+  char32_t code_point;
+  bool escaped;
+};
+void PrintTo(const PropertyCase& row, std::ostream* os) { *os << row.name; }
+
+class UnicodeRule : public testing::TestWithParam<PropertyCase> {};
+
+// One character of each property the rule reads, and neighbours that must
+// stay unescaped, so that a change of tables or of the lookup shows here.
+TEST_P(UnicodeRule, EscapesByCategoryAndGraphemeExtend) {
+  EXPECT_EQ(escaped_by_unicode_rule(GetParam().code_point), GetParam().escaped);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, UnicodeRule,
+    testing::Values(PropertyCase{"cf_soft_hyphen", 0xAD, true}, PropertyCase{"zs_em_space", 0x2003, true},
+                    PropertyCase{"zl", 0x2028, true}, PropertyCase{"zp", 0x2029, true},
+                    PropertyCase{"co_plane_16", 0x10FFFD, true}, PropertyCase{"cs", 0xD800, true},
+                    PropertyCase{"cn_unassigned", 0x0378, true}, PropertyCase{"cn_noncharacter", 0xFDD0, true},
+                    PropertyCase{"grapheme_extend_mn", 0x0301, true},
+                    PropertyCase{"grapheme_extend_mc", 0x09BE, true},
+                    PropertyCase{"emoji_modifier_first", 0x1F3FB, false},
+                    PropertyCase{"emoji_modifier_last", 0x1F3FF, false},
+                    PropertyCase{"spacing_mark", 0x0903, false}, PropertyCase{"letter", 0x41, false},
+                    PropertyCase{"new_in_unicode_15", 0x1FAE8, false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The tables are Unicode 15.0's; a newer utf8proc changes which characters
+// are escaped, so taking one is a decision made here, not by accident.
+TEST(UnicodeRule, FollowsUnicode15) { EXPECT_EQ(escaping_unicode_version(), "15.0.0"); }
+
 TEST(Hex, LowerCaseTwoDigitsPerByte) {
   const std::uint8_t id[] = {0x00, 0x0A, 0xFF};
   EXPECT_EQ(hex_lower(ByteView(id)), "000aff");

@@ -13,6 +13,7 @@ import socket
 import subprocess
 import sys
 import sysconfig
+from importlib import metadata
 
 import orvik
 
@@ -25,6 +26,15 @@ POLICY_LIBRARIES = {
 ACCOUNT = "e\u0301ve\u00a0x"
 QUOTED_ACCOUNT = 'principal_display_name="e\\u{301}ve\\u{a0}x"'
 SESSION_INTERFACE_ID = 0x80B87169C39AAF1C
+# A CapSet name holding one character of each property the quoted form's rule
+# reads (Cf U+200B, Zs U+3000, Grapheme_Extend U+0301, unassigned U+0378) and
+# two it leaves alone (the skin-tone modifier U+1F3FB, which is a grapheme
+# extender but not Grapheme_Extend, and é): the gateway's refusal echoes it.
+PROBE_NAME = "x\u200b\u3000e\u0301\u0378\U0001f3fb\u00e9"
+PROBE_REFUSAL = (
+    'remote gateway denied request: code=unknownCap message="no CapSet entry named '
+    'x\\u{200b}\\u{3000}e\\u{301}\\u{378}\U0001f3fb\u00e9"'
+)
 
 
 def foreign_libraries(binary: str = orvik.__file__) -> list:
@@ -62,6 +72,12 @@ def session(port: int) -> list:
         except RuntimeError as refused:
             if not str(refused).startswith("remote gateway denied request: code=interfaceMismatch message="):
                 failures.append(f"refused with {refused}")
+        try:
+            client.get_capset_entry(PROBE_NAME, SESSION_INTERFACE_ID)
+            failures.append(f"a fetch of {PROBE_NAME!r} was granted")
+        except RuntimeError as refused:
+            if str(refused) != PROBE_REFUSAL:
+                failures.append(f"refused with {str(refused)!r}, not {PROBE_REFUSAL!r}")
         client.logout()
         if not client.is_logged_out():
             failures.append("not logged out after logout")
@@ -96,9 +112,16 @@ def session_tool(port: int) -> list:
     return failures
 
 
+def missing_licences() -> list:
+    """The licences of what the wheel bundles that its metadata lacks."""
+    names = {os.path.basename(str(path)) for path in metadata.files("orvik") or []}
+    return [f"no {name} in the wheel" for name in ["utf8proc-LICENSE.md"] if name not in names]
+
+
 def main() -> int:
     port = int(sys.argv[1])
-    failures = [f"loads {line}" for line in foreign_libraries()] + session(port) + session_tool(port)
+    failures = ([f"loads {line}" for line in foreign_libraries()] + missing_licences()
+                + session(port) + session_tool(port))
     for failure in failures:
         print(f"  {failure}")
     return 1 if failures else 0

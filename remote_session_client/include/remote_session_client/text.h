@@ -24,6 +24,16 @@ std::expected<void, Utf8Error> validate_utf8(ByteView bytes);
 // The input must be valid UTF-8.
 std::string quoted(std::string_view utf8);
 
+// The Unicode half of the quoted form's rule: whether a character of general
+// category Cc, Cf, Cs, Co, Cn, Zl, Zp or Zs (U+0020 aside) or with
+// Grapheme_Extend is written as \u{hex}. The six characters with a short
+// escape (\" \\ \0 \t \r \n) get theirs before this rule is asked.
+bool escaped_by_unicode_rule(char32_t code_point);
+
+// The Unicode version whose character tables the quoted form follows
+// ("15.0.0"): the one place that says it, read from the tables themselves.
+std::string_view escaping_unicode_version();
+
 // Lower-case hexadecimal, two digits per byte, no separators.
 std::string hex_lower(ByteView bytes);
 
