@@ -251,8 +251,7 @@ def test_forked_child_cannot_use_the_parents_connection(connect, orvik_gateway):
             for call in (lambda: client.get_capset_entry("system_info", SYSTEM_INFO_ID), client.logout,
                          client.__exit__):
                 try:
-                    call()
-                    seen.append("sent")
+                    seen.append(repr(call()))
                 except RuntimeError as error:
                     seen.append(error.args[0])
             del call, client  # the child's copy: its descriptor closes, nothing is sent
@@ -263,11 +262,60 @@ def test_forked_child_cannot_use_the_parents_connection(connect, orvik_gateway):
     assert os.waitpid(pid, 0)[1] == 0
     with os.fdopen(read_end) as pipe:
         refused = "Client was created in another process; create a new Client in this process"
-        assert json.load(pipe) == [False, refused, refused, refused]
+        # __exit__ sends nothing either, and refuses nothing: it returns False.
+        assert json.load(pipe) == [False, refused, refused, "False"]
     for i in range(200):
         name, interface_id = [("session", SESSION_ID), ("system_info", SYSTEM_INFO_ID)][i % 2]
         assert client.get_capset_entry(name, interface_id).name == name
     assert len(orvik_gateway.requests()) == 200
+
+
+def child_outcome(pid, read_end):
+    """What a forked child wrote to its pipe before exiting, once it exited cleanly."""
+    assert os.waitpid(pid, 0)[1] == 0
+    with os.fdopen(read_end) as pipe:
+        return pipe.read()
+
+
+def test_fork_during_argument_conversion_sends_from_the_parent_only(operator, orvik_gateway):
+    read_end, write_end = os.pipe()
+    forked = []
+
+    class ForkingIndex:
+        def __index__(self):
+            forked.append(os.fork())
+            return SESSION_ID
+
+    try:
+        outcome = operator.get_capset_entry("session", ForkingIndex()).name
+    except BaseException as error:  # the child must reach its exit whatever it got
+        outcome = f"{type(error).__name__}: {error}"
+    if forked[0] == 0:
+        try:
+            os.write(write_end, outcome.encode())
+        finally:
+            os._exit(0)
+    os.close(write_end)
+    assert child_outcome(forked[0], read_end) == (
+        "RuntimeError: Client was created in another process; create a new Client in this process")
+    assert outcome == "session"
+    assert len(orvik_gateway.requests()) == 1
+
+
+def test_with_block_in_a_forked_child_lets_its_own_exception_through(operator, orvik_gateway):
+    read_end, write_end = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        try:
+            with operator:
+                raise KeyError("inside")
+        except BaseException as error:
+            os.write(write_end, repr(error).encode())
+        finally:
+            os._exit(0)
+    os.close(write_end)
+    assert child_outcome(pid, read_end) == "KeyError('inside')"
+    assert orvik_gateway.requests() == []
 
 
 def test_enter_during_use_and_other_clients_do_not_conflict(operator, connect, orvik_gateway):
