@@ -270,15 +270,27 @@ def test_forked_child_cannot_use_the_parents_connection(connect, orvik_gateway):
     assert len(orvik_gateway.requests()) == 200
 
 
-def child_outcome(pid, read_end):
-    """What a forked child wrote to its pipe before exiting, once it exited cleanly."""
+def outcome_of(call):
+    try:
+        return repr(call())
+    except BaseException as error:  # a child must reach its exit whatever it got
+        return repr(error)
+
+
+def child_outcome(pid, read_end, write_end, outcome):
+    """In the child (pid 0): writes `outcome` and exits. In the parent: what the child wrote."""
+    if pid == 0:
+        try:
+            os.write(write_end, outcome.encode())
+        finally:
+            os._exit(0)
+    os.close(write_end)
     assert os.waitpid(pid, 0)[1] == 0
     with os.fdopen(read_end) as pipe:
         return pipe.read()
 
 
 def test_fork_during_argument_conversion_sends_from_the_parent_only(operator, orvik_gateway):
-    read_end, write_end = os.pipe()
     forked = []
 
     class ForkingIndex:
@@ -286,35 +298,22 @@ def test_fork_during_argument_conversion_sends_from_the_parent_only(operator, or
             forked.append(os.fork())
             return SESSION_ID
 
-    try:
-        outcome = operator.get_capset_entry("session", ForkingIndex()).name
-    except BaseException as error:  # the child must reach its exit whatever it got
-        outcome = f"{type(error).__name__}: {error}"
-    if forked[0] == 0:
-        try:
-            os.write(write_end, outcome.encode())
-        finally:
-            os._exit(0)
-    os.close(write_end)
-    assert child_outcome(forked[0], read_end) == (
-        "RuntimeError: Client was created in another process; create a new Client in this process")
-    assert outcome == "session"
+    pipe = os.pipe()
+    outcome = outcome_of(lambda: operator.get_capset_entry("session", ForkingIndex()).name)
+    assert child_outcome(forked[0], *pipe, outcome) == (
+        "RuntimeError('Client was created in another process; create a new Client in this process')")
+    assert outcome == "'session'"
     assert len(orvik_gateway.requests()) == 1
 
 
 def test_with_block_in_a_forked_child_lets_its_own_exception_through(operator, orvik_gateway):
-    read_end, write_end = os.pipe()
+    def block():
+        with operator:
+            raise KeyError("inside")
+
+    pipe = os.pipe()
     pid = os.fork()
-    if pid == 0:
-        try:
-            with operator:
-                raise KeyError("inside")
-        except BaseException as error:
-            os.write(write_end, repr(error).encode())
-        finally:
-            os._exit(0)
-    os.close(write_end)
-    assert child_outcome(pid, read_end) == "KeyError('inside')"
+    assert child_outcome(pid, *pipe, outcome_of(block) if pid == 0 else "") == "KeyError('inside')"
     assert orvik_gateway.requests() == []
 
 

@@ -136,10 +136,8 @@ def test_bad_answers_keep_the_stream_in_step(client, orvik_gateway, script, text
         (lambda g: g.raw(b"\x00\x00\x01\x00" + b"x" * 10, close=True),
          "frame I/O failed: failed to fill whole buffer"),
         (lambda g: g.raw(b"\x00\x00\x01\x00" + b"x" * 10), READ_TIMED_OUT),
-        (lambda g: g.raw(b"\x00\x00"), READ_TIMED_OUT),
     ],
-    ids=["smuggled-answer", "oversized", "oversized-max", "closed-mid-payload", "time-out-mid-payload",
-         "time-out-mid-prefix"],
+    ids=["smuggled-answer", "oversized", "oversized-max", "closed-mid-payload", "time-out-mid-payload"],
 )
 def test_failure_inside_a_frame_leaves_the_client_out_of_step(connect, orvik_gateway, script, text):
     # What follows on the stream is no longer cut into frames: nothing more

@@ -282,33 +282,6 @@ TEST(FrameReader, SeesTheStreamAsReadFrameDoes) {
   EXPECT_EQ(cut.front(), "frame I/O failed: Resource temporarily unavailable (os error 11)");
 }
 
-// Where the reader's first failure left the stream, and that a stream
-// inside a frame stays so whatever the next read makes of it.
-TEST(FrameReader, ReportsAFailureInsideAFrame) {
-  struct Case { Bytes wire; bool close; bool at_boundary; };
-  const Case cases[] = {
-      {{0, 0, 0, 1, 'a'}, true, true},         // end of stream after a whole frame
-      {{0, 0, 0, 0}, true, true},              // an empty frame is a whole one
-      {{}, false, true},                       // time-out before the first byte
-      {{0, 0, 0, 17, 0, 0, 0, 1, 'z'}, true, false},  // refused length; 'z' is read next
-      {{0, 0}, true, false},                   // end of stream mid-prefix
-      {{0, 0, 0, 5, 'a', 'b'}, true, false},   // end of stream mid-payload
-      {{0, 0, 0, 5, 'a'}, false, false},       // time-out mid-payload
-  };
-  for (const auto& c : cases) {
-    auto [a, b] = stream_pair();
-    timeval short_wait{0, 20'000};
-    ::setsockopt(b.fd(), SOL_SOCKET, SO_RCVTIMEO, &short_wait, sizeof short_wait);
-    send_all(a.fd(), c.wire);
-    if (c.close) a.reset();
-    FrameReader reader;
-    while (reader.read(b.fd(), 16)) EXPECT_TRUE(reader.at_boundary());
-    EXPECT_EQ(reader.at_boundary(), c.at_boundary) << hex(c.wire);
-    static_cast<void>(reader.read(b.fd(), 16));
-    EXPECT_EQ(reader.at_boundary(), c.at_boundary) << hex(c.wire);
-  }
-}
-
 // Split across receives or several in one: each payload starts on a word
 // boundary, and bytes past a frame wait in the reader for the next read.
 TEST(FrameReader, ReassemblesSplitFramesAndKeepsWhatFollows) {
