@@ -68,8 +68,8 @@ class RemoteSessionClient {
   bool logged_out() const { return logged_out_; }
   std::uint32_t next_seq() const { return next_seq_; }
   int fd() const { return stream_.fd(); }
-  // False once a frame failure stopped inside a frame, either way: the
-  // bytes that follow are no longer frame boundaries, for us or for the
+  // False once a frame failure stopped inside a frame, in either direction:
+  // the bytes that follow are no longer frame boundaries, for us or for the
   // gateway. A failure on a whole frame (a codec error, a wrong seq, a
   // refusal, a time-out before the answer's first byte) leaves it true.
   bool in_step() const { return requests_.at_boundary() && frames_.at_boundary(); }
