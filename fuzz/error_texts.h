@@ -29,7 +29,7 @@ inline constexpr std::initializer_list<std::string_view> kClientOpenings = {
     "frame I/O failed: ", "empty Cap'n Proto frame is invalid", "Cap'n Proto frame length ",
     "Cap'n Proto protocol error: ", "Cap'n Proto text was not valid UTF-8: ",
     "remote gateway schema mismatch: ", "response seq ", "remote gateway denied request: code=",
-    "request "};
+    "request ", "connection is out of step after an earlier frame failure; create a new Client"};
 
 // Aborts (so that libFuzzer keeps the input) when `text` is not a failure
 // text of the expected family.

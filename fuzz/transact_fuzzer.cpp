@@ -2,7 +2,10 @@
 //
 // Input: byte 0 picks the operation (low nibble); the rest is what the
 // gateway sends, byte for byte, before closing its side: normally one frame
-// answering seq 1, the first request of a fresh client. Each run connects a
+// answering seq 1, the first request of a fresh client. A second exchange
+// follows on whatever the first left of the stream, and must be refused
+// unsent exactly when the first left the client out of step, as it must
+// after a refused frame length. Each run connects a
 // fresh client over loopback TCP to a listener kept for the whole run; the
 // answer is queued before the client sends, so no gateway thread is needed
 // unless the answer is larger than the socket buffer.
@@ -63,12 +66,18 @@ void send_answer(int peer, const std::uint8_t* data, std::size_t size) {
   ::shutdown(peer, SHUT_WR);
 }
 
+using E = rsc::RemoteSessionClientError;
+
+// Whether the call failed because its answer's length was refused.
 template <typename T>
-void check(const rsc::ClientResult<T>& result) {
-  if (!result) orvik_fuzz::expect_text(rsc::to_string(result.error()), orvik_fuzz::kClientOpenings);
+bool check(const rsc::ClientResult<T>& result) {
+  if (result) return false;
+  orvik_fuzz::expect_text(rsc::to_string(result.error()), orvik_fuzz::kClientOpenings);
+  const auto* frame = std::get_if<E::Frame>(&result.error().value);
+  return frame != nullptr && std::holds_alternative<rsc::FrameError::TooLarge>(frame->error.value);
 }
 
-void run_operation(rsc::RemoteSessionClient& client, unsigned op) {
+bool run_operation(rsc::RemoteSessionClient& client, unsigned op) {
   switch (op) {
     case 0: return check(client.list_auth_methods());
     case 1: return check(client.login(rsc::auth::Guest{"operator"}));
@@ -105,7 +114,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const int peer = listener.accept_one();
 
   std::thread gateway(send_answer, peer, data + 1, size - 1);
-  run_operation(*client, data[0] & 0x0f);
+  const bool refused_length = run_operation(*client, data[0] & 0x0f);
+  const bool in_step = client->in_step();
+  if (refused_length && in_step) orvik_fuzz::fail("a refused frame length left the client in step");
+  const std::uint32_t next_seq = client->next_seq();
+  const bool out_of_step = [&] {
+    auto second = client->transact(rsc::request::SystemMotd{});
+    static_cast<void>(check(second));
+    return !second && std::holds_alternative<E::OutOfStep>(second.error().value);
+  }();
+  if (out_of_step == in_step) orvik_fuzz::fail("the second exchange disagreed with in_step()");
+  if (out_of_step && client->next_seq() != next_seq) orvik_fuzz::fail("a refused exchange spent a number");
   // Unblocks a gateway still sending into a client that stopped reading.
   ::shutdown(peer, SHUT_RDWR);
   gateway.join();

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -50,13 +51,33 @@ ClientState* client_state(PyObject* self) {
   return &state_of(self);
 }
 
-// One call of a library operation under exclusive use: a library failure
-// becomes RuntimeError, a success goes through `convert` into a new object.
-template <typename Result, typename Convert>
-PyObject* finish(Result&& result, Convert&& convert) {
-  if (!result) return raise_runtime_error(result.error());
-  return convert(std::move(*result)).release_new_ref();
-}
+// A client in exclusive use, and the one way to run a library operation on
+// it.
+class InUse {
+ public:
+  explicit InUse(ClientState& state) : state_(state) {}
+
+  // Runs `operation` on the library client: a failure becomes RuntimeError,
+  // a success goes through `convert` into a new object. The owner is checked
+  // once more here, where the request is sent: use was taken before the
+  // arguments were converted, and converting them runs Python code (an
+  // __index__) that may have forked since. The child must not send on its
+  // parent's connection.
+  template <typename Operation, typename Convert>
+  PyObject* send(Operation&& operation, Convert&& convert) {
+    if (!state_.use.owner().check()) return nullptr;
+    auto result = operation(state_.client);
+    if (!result) return raise_runtime_error(result.error());
+    if constexpr (std::is_void_v<typename decltype(result)::value_type>) {
+      return convert().release_new_ref();
+    } else {
+      return convert(std::move(*result)).release_new_ref();
+    }
+  }
+
+ private:
+  ClientState& state_;
+};
 
 // Every method that sends: check `self`, take exclusive use, then `call`.
 template <typename Call>
@@ -65,16 +86,15 @@ PyObject* in_exclusive_use(PyObject* self, Call&& call) {
   if (state == nullptr) return nullptr;
   ExclusiveUse use(state->use);
   if (!use.acquired()) return nullptr;
-  return call(state->client);
+  InUse client(*state);
+  return call(client);
 }
 
 // The methods without parameters: the interpreter itself refuses arguments
 // (METH_NOARGS), so only the use rule and the call remain.
 template <typename Operation, typename Convert>
 PyObject* call_without_arguments(PyObject* self, Operation&& operation, Convert&& convert) {
-  return in_exclusive_use(self, [&](rsc::RemoteSessionClient& client) {
-    return finish(operation(client), convert);
-  });
+  return in_exclusive_use(self, [&](InUse& client) { return client.send(operation, convert); });
 }
 
 // The methods with parameters: bind them, then take use, then `call`
@@ -86,7 +106,7 @@ PyObject* call_with_arguments(const Signature& signature, PyObject* self, PyObje
                               PyObject* kwargs, Call&& call) {
   std::array<PyObject*, Count> bound{};
   if (!bind_arguments(signature, args, kwargs, bound)) return nullptr;
-  return in_exclusive_use(self, [&](rsc::RemoteSessionClient& client) { return call(client, bound); });
+  return in_exclusive_use(self, [&](InUse& client) { return call(client, bound); });
 }
 
 // ------------------------------------------------------------- signatures
@@ -131,11 +151,13 @@ PyObject* list_auth_methods(PyObject* self, PyObject*) {
 template <typename Mode>
 PyObject* login_with_profile(const Signature& signature, PyObject* self, PyObject* args,
                              PyObject* kwargs) {
-  return call_with_arguments<1>(signature, self, args, kwargs, [](rsc::RemoteSessionClient& client,
+  return call_with_arguments<1>(signature, self, args, kwargs, [](InUse& client,
                                                                   const auto& bound) -> PyObject* {
     std::optional<std::string> profile = profile_or_default(bound[0]);
     if (!profile) return nullptr;
-    return finish(client.login(rsc::AuthMode{Mode{std::move(*profile)}}), new_started_session);
+    return client.send(
+        [&](rsc::RemoteSessionClient& c) { return c.login(rsc::AuthMode{Mode{std::move(*profile)}}); },
+        new_started_session);
   });
 }
 
@@ -148,7 +170,7 @@ PyObject* login_guest(PyObject* self, PyObject* args, PyObject* kwargs) {
 }
 
 PyObject* login_password(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return call_with_arguments<3>(kLoginPassword, self, args, kwargs, [](rsc::RemoteSessionClient& client,
+  return call_with_arguments<3>(kLoginPassword, self, args, kwargs, [](InUse& client,
                                                                       const auto& bound) -> PyObject* {
     // In parameter order; the first that does not convert has set the error.
     std::optional<std::string> account_name = to_utf8(bound[0], "account_name");
@@ -160,7 +182,8 @@ PyObject* login_password(PyObject* self, PyObject* args, PyObject* kwargs) {
         std::move(*profile),
         bytes_of(*password),
     };
-    return finish(client.login(rsc::AuthMode{std::move(mode)}), new_started_session);
+    return client.send([&](rsc::RemoteSessionClient& c) { return c.login(rsc::AuthMode{std::move(mode)}); },
+                       new_started_session);
   });
 }
 
@@ -171,13 +194,14 @@ PyObject* list_capset(PyObject* self, PyObject*) {
 }
 
 PyObject* get_capset_entry(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return call_with_arguments<2>(kGetCapsetEntry, self, args, kwargs, [](rsc::RemoteSessionClient& client,
+  return call_with_arguments<2>(kGetCapsetEntry, self, args, kwargs, [](InUse& client,
                                                                        const auto& bound) -> PyObject* {
     std::optional<std::string> name = to_utf8(bound[0], "name");
     std::optional<std::uint64_t> expected = name ? to_u64(bound[1], "expected_interface_id") : std::nullopt;
     if (!expected) return nullptr;
-    return finish(client.get_capset_entry(std::move(*name), *expected),
-                  [](rsc::CapInfo&& entry) { return new_cap_info(std::move(entry)); });
+    return client.send(
+        [&](rsc::RemoteSessionClient& c) { return c.get_capset_entry(std::move(*name), *expected); },
+        [](rsc::CapInfo&& entry) { return new_cap_info(std::move(entry)); });
   });
 }
 
@@ -207,11 +231,9 @@ PyObject* is_logged_out(PyObject* self, PyObject*) {
 }
 
 PyObject* logout(PyObject* self, PyObject*) {
-  return in_exclusive_use(self, [](rsc::RemoteSessionClient& client) -> PyObject* {
-    rsc::ClientResult<void> result = client.logout();
-    if (!result) return raise_runtime_error(result.error());
-    Py_RETURN_NONE;
-  });
+  return call_without_arguments(
+      self, [](rsc::RemoteSessionClient& client) { return client.logout(); },
+      [] { return PyRef::borrow(Py_None); });
 }
 
 PyObject* enter(PyObject* self, PyObject*) {
@@ -221,13 +243,18 @@ PyObject* enter(PyObject* self, PyObject*) {
 
 // One logout whatever happened in the block and whatever the client's state;
 // its outcome is dropped so that the block's own exception, if any, is the
-// one the caller sees.
+// one the caller sees. In a child made by fork() the connection is the
+// parent's: nothing is sent, and no refusal of ours replaces that exception.
 PyObject* exit(PyObject* self, PyObject* args, PyObject* kwargs) {
-  return call_with_arguments<3>(kExit, self, args, kwargs, [](rsc::RemoteSessionClient& client,
-                                                             const auto&) -> PyObject* {
-    static_cast<void>(client.logout());
-    Py_RETURN_FALSE;
-  });
+  std::array<PyObject*, 3> bound{};
+  if (!bind_arguments(kExit, args, kwargs, bound)) return nullptr;
+  ClientState* state = client_state(self);
+  if (state == nullptr) return nullptr;
+  if (!state->use.owner().is_current()) Py_RETURN_FALSE;
+  ExclusiveUse use(state->use);
+  if (!use.acquired()) return nullptr;
+  static_cast<void>(state->client.logout());
+  Py_RETURN_FALSE;
 }
 
 template <typename Function>

@@ -16,6 +16,8 @@ class UseFlag {
   UseFlag(const UseFlag&) = delete;
   UseFlag& operator=(const UseFlag&) = delete;
 
+  const OwnerProcess& owner() const { return owner_; }
+
  private:
   friend class ExclusiveUse;
   friend class SharedUse;

@@ -16,6 +16,7 @@ pytestmark = pytest.mark.timeout(30)
 SYSTEM_INFO_ID = 0xFBBDC602980CB986
 SESSION_ID = 0x80B87169C39AAF1C
 NOT_AN_INTEGER = "'{}' object cannot be interpreted as an integer"
+REFUSED = "Client was created in another process; create a new Client in this process"
 
 
 def not_str(parameter, type_name):
@@ -248,12 +249,16 @@ def test_forked_child_cannot_use_the_parents_connection(connect, orvik_gateway):
     if pid == 0:
         try:
             seen = [client.is_logged_out()]
+
+            def block():
+                with client:
+                    raise KeyError("the block's own")
+
             for call in (lambda: client.get_capset_entry("system_info", SYSTEM_INFO_ID), client.logout,
-                         client.__exit__):
+                         client.__exit__, block):
                 try:
-                    call()
-                    seen.append("sent")
-                except RuntimeError as error:
+                    seen.append(repr(call()))
+                except (RuntimeError, KeyError) as error:
                     seen.append(error.args[0])
             del call, client  # the child's copy: its descriptor closes, nothing is sent
             os.write(write_end, json.dumps(seen).encode())
@@ -262,12 +267,38 @@ def test_forked_child_cannot_use_the_parents_connection(connect, orvik_gateway):
     os.close(write_end)
     assert os.waitpid(pid, 0)[1] == 0
     with os.fdopen(read_end) as pipe:
-        refused = "Client was created in another process; create a new Client in this process"
-        assert json.load(pipe) == [False, refused, refused, refused]
+        # __exit__ sends nothing either, and refuses nothing: it returns False,
+        # and the with block's own exception comes through.
+        assert json.load(pipe) == [False, REFUSED, REFUSED, "False", "the block's own"]
     for i in range(200):
         name, interface_id = [("session", SESSION_ID), ("system_info", SYSTEM_INFO_ID)][i % 2]
         assert client.get_capset_entry(name, interface_id).name == name
     assert len(orvik_gateway.requests()) == 200
+
+
+def test_fork_during_argument_conversion_sends_from_the_parent_only(operator, orvik_gateway):
+    read_end, write_end = os.pipe()
+    forked = []
+
+    class ForkingIndex:
+        def __index__(self):
+            forked.append(os.fork())
+            return SESSION_ID
+
+    try:
+        outcome = repr(operator.get_capset_entry("session", ForkingIndex()).name)
+    except BaseException as error:  # the child must reach its exit whatever it got
+        outcome = repr(error)
+    if forked[0] == 0:
+        try:
+            os.write(write_end, outcome.encode())
+        finally:
+            os._exit(0)
+    os.close(write_end)
+    assert os.waitpid(forked[0], 0)[1] == 0
+    with os.fdopen(read_end) as pipe:
+        assert pipe.read() == f"RuntimeError({REFUSED!r})"
+    assert outcome == "'session'" and len(orvik_gateway.requests()) == 1
 
 
 def test_enter_during_use_and_other_clients_do_not_conflict(operator, connect, orvik_gateway):

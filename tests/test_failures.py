@@ -4,6 +4,7 @@ client can still do afterwards."""
 from __future__ import annotations
 
 import socket
+import struct
 import time
 
 import pytest
@@ -18,6 +19,14 @@ BANNER = "Welcome to the orvik gateway simulator."
 MIB = 1_048_576
 # What a socket read time-out (SO_RCVTIMEO) reports on Linux.
 READ_TIMED_OUT = "frame I/O failed: Resource temporarily unavailable (os error 11)"
+OUT_OF_STEP = "connection is out of step after an earlier frame failure; create a new Client"
+
+
+def smuggling_answer(size: int) -> bytes:
+    """A frame of `size` payload bytes that starts and ends with a well-formed
+    answer to the next request (seq 2)."""
+    smuggled = frame(response_message("systemMotd", "smuggled", seq=2))
+    return struct.pack(">I", size) + smuggled + b"\0" * (size - 2 * len(smuggled)) + smuggled
 
 
 def raises_runtime(call) -> str:
@@ -107,11 +116,8 @@ def test_unexpected_response_kind(client, orvik_gateway, call, arm, value, text)
         (lambda g: g.raw(motd_bytes(b"ab\xe2\x82"), seq_offset=SEQ_OFFSET),
          "Cap'n Proto text was not valid UTF-8: incomplete utf-8 byte sequence from index 2"),
         (lambda g: g.raw(b"\x00\x00\x00\x00"), "empty Cap'n Proto frame is invalid"),
-        (lambda g: g.raw(b"\x00\x10\x00\x01"), "Cap'n Proto frame length 1048577 exceeds limit 1048576"),
-        (lambda g: g.raw(b"\xff\xff\xff\xff"), "Cap'n Proto frame length 4294967295 exceeds limit 1048576"),
     ],
-    ids=["seq", "seq-on-error", "unknown-arm", "invalid-utf8", "incomplete-utf8", "empty-frame", "oversized",
-         "oversized-max"],
+    ids=["seq", "seq-on-error", "unknown-arm", "invalid-utf8", "incomplete-utf8", "empty-frame"],
 )
 def test_bad_answers_keep_the_stream_in_step(client, orvik_gateway, script, text):
     # Each bad answer is consumed whole, so the next exchange is in step again.
@@ -119,6 +125,32 @@ def test_bad_answers_keep_the_stream_in_step(client, orvik_gateway, script, text
     assert raises_runtime(client.system_motd) == text
     assert client.system_motd() == BANNER
     assert [r.seq for r in orvik_gateway.requests()] == [1, 2]
+
+
+@pytest.mark.parametrize(
+    "script, text",
+    [
+        (lambda g: g.raw(smuggling_answer(2 * MIB)), f"Cap'n Proto frame length {2 * MIB} exceeds limit 1048576"),
+        (lambda g: g.raw(b"\x00\x10\x00\x01"), "Cap'n Proto frame length 1048577 exceeds limit 1048576"),
+        (lambda g: g.raw(b"\xff\xff\xff\xff"), "Cap'n Proto frame length 4294967295 exceeds limit 1048576"),
+        (lambda g: g.raw(b"\x00\x00\x01\x00" + b"x" * 10, close=True),
+         "frame I/O failed: failed to fill whole buffer"),
+        (lambda g: g.raw(b"\x00\x00\x01\x00" + b"x" * 10), READ_TIMED_OUT),
+    ],
+    ids=["smuggled-answer", "oversized", "oversized-max", "closed-mid-payload", "time-out-mid-payload"],
+)
+def test_failure_inside_a_frame_leaves_the_client_out_of_step(connect, orvik_gateway, script, text):
+    # What follows on the stream is no longer cut into frames: nothing more
+    # is sent or read, not even by logout or the end of a with block.
+    client = connect(io_timeout_ms=300)
+    script(orvik_gateway)
+    assert raises_runtime(client.system_motd) == text
+    for call in (client.system_motd, client.session_info, client.logout):
+        assert raises_runtime(call) == OUT_OF_STEP
+    with client:
+        pass
+    assert client.is_logged_out() is False
+    assert [r.seq for r in orvik_gateway.requests()] == [1]
 
 
 def test_message_the_codec_cannot_read(client, orvik_gateway):

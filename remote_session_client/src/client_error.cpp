@@ -21,9 +21,11 @@ std::string to_string(const RemoteSessionClientError& error) {
           return to_string(e.error);
         } else if constexpr (std::is_same_v<V, E::Remote>) {
           return "remote gateway denied request: code=" + e.code + " message=" + quoted(e.message);
-        } else {
-          static_assert(std::is_same_v<V, E::UnexpectedResponse>);
+        } else if constexpr (std::is_same_v<V, E::UnexpectedResponse>) {
           return "request " + e.request + " received unexpected response " + e.response;
+        } else {
+          static_assert(std::is_same_v<V, E::OutOfStep>);
+          return "connection is out of step after an earlier frame failure; create a new Client";
         }
       },
       error.value);

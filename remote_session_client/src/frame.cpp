@@ -37,6 +37,10 @@ void advance(msghdr& message, std::size_t sent) {
 }  // namespace
 
 std::expected<void, FrameError> write_frame(int fd, ByteView payload) {
+  return FrameWriter{}.write(fd, payload);
+}
+
+std::expected<void, FrameError> FrameWriter::write(int fd, ByteView payload) {
   if (payload.size() > std::numeric_limits<std::uint32_t>::max()) {
     return std::unexpected(FrameError{FrameError::LengthOverflow{payload.size()}});
   }
@@ -58,14 +62,21 @@ std::expected<void, FrameError> write_frame(int fd, ByteView payload) {
   message.msg_iov = parts;
   message.msg_iovlen = 2;
 
+  // Once part of the frame went out, a failure leaves the peer inside it.
+  bool started = false;
+  auto failure = [&](IoError error) {
+    if (started) at_boundary_ = false;
+    return io_failure(std::move(error));
+  };
   while (message.msg_iovlen > 0) {
     // MSG_NOSIGNAL: a closed peer is an EPIPE error, not a SIGPIPE.
     const ssize_t sent = ::sendmsg(fd, &message, MSG_NOSIGNAL);
     if (sent < 0) {
       if (errno == EINTR) continue;
-      return io_failure(IoError::os(errno));
+      return failure(IoError::os(errno));
     }
-    if (sent == 0) return io_failure(IoError::made(IoError::Kind::WriteZero));
+    if (sent == 0) return failure(IoError::made(IoError::Kind::WriteZero));
+    started = true;
     advance(message, static_cast<std::size_t>(sent));
   }
   return {};

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <utility>
+#include <variant>
 
 #include "frame_internal.h"
 #include "remote_session_client/frame.h"
@@ -64,7 +65,8 @@ FrameReader::FrameReader(FrameReader&& other) noexcept
       capacity_(std::exchange(other.capacity_, 0)),
       begin_(std::exchange(other.begin_, 0)),
       end_(std::exchange(other.end_, 0)),
-      exact_(other.exact_) {}
+      exact_(other.exact_),
+      at_boundary_(std::exchange(other.at_boundary_, true)) {}
 
 FrameReader& FrameReader::operator=(FrameReader&& other) noexcept {
   if (this != &other) {
@@ -73,6 +75,7 @@ FrameReader& FrameReader::operator=(FrameReader&& other) noexcept {
     begin_ = std::exchange(other.begin_, 0);
     end_ = std::exchange(other.end_, 0);
     exact_ = other.exact_;
+    at_boundary_ = std::exchange(other.at_boundary_, true);
   }
   return *this;
 }
@@ -101,55 +104,59 @@ void FrameReader::trim() {
   }
 }
 
+std::unexpected<FrameError> FrameReader::lose_frame(IoError error) {
+  // Nothing is resynchronised differently from the stream itself. Had any
+  // of the frame's bytes arrived, the stream is now inside that frame.
+  if (buffered() > 0) at_boundary_ = false;
+  begin_ = end_ = kPrefixAt;
+  return io_failure(std::move(error));
+}
+
+std::expected<void, IoError> FrameReader::fill_to(int fd, std::size_t target) {
+  while (end_ < target) {
+    auto got = receive_some(fd, bytes() + end_, room_for(target));
+    if (!got) return std::unexpected(std::move(got.error()));
+    end_ += *got;
+  }
+  return {};
+}
+
+// Grows only once the length passed the limit: at most the limit plus the 8
+// bytes of alignment and prefix, rounded up to whole words. A frame that fits
+// the retained size gives a grown buffer back, or gets the retained size if
+// the buffer was first sized for a smaller limit.
+void FrameReader::make_room(std::size_t frame_end) {
+  if (frame_end <= kRetainedCapacity) trim();
+  if (frame_end > capacity_) restart(std::max(frame_end, kRetainedCapacity));
+}
+
 std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit) {
   if (!words_) restart(first_capacity(limit));
-  auto* bytes = reinterpret_cast<std::uint8_t*>(words_.get());
   if (begin_ != kPrefixAt) {
     // Usually nothing is left; otherwise the start of a later frame, which
     // moves down to the aligned frame start.
     const std::size_t kept = buffered();
-    std::memmove(bytes + kPrefixAt, bytes + begin_, kept);
+    std::memmove(bytes() + kPrefixAt, bytes() + begin_, kept);
     begin_ = kPrefixAt;
     end_ = kPrefixAt + kept;
   }
 
-  // One recv for as much as has arrived and fits, or, for an exact reader,
-  // for what is still missing up to `want`. A failed receive drops the
-  // frame's bytes so far: nothing is resynchronised differently.
-  auto receive = [&](std::size_t want) -> std::expected<void, IoError> {
-    const std::size_t room = exact_ ? want - end_ : capacity_ - end_;
-    auto got = receive_some(fd, bytes + end_, room);
-    if (!got) {
-      begin_ = end_ = kPrefixAt;
-      return std::unexpected(std::move(got.error()));
-    }
-    end_ += *got;
-    return {};
-  };
-  while (buffered() < kPrefixLen) {
-    if (auto got = receive(begin_ + kPrefixLen); !got) return io_failure(std::move(got.error()));
-  }
-  auto length = checked_length(bytes + begin_, limit);
+  if (auto filled = fill_to(fd, begin_ + kPrefixLen); !filled) return lose_frame(std::move(filled.error()));
+  auto length = checked_length(bytes() + begin_, limit);
   if (!length) {
     // A refused prefix is consumed; whatever followed it stays, as it
-    // would have stayed on the stream.
+    // would have stayed on the stream. A zero length is a whole frame; a
+    // refused one leaves its payload unread, and the stream inside it.
     begin_ += kPrefixLen;
+    if (!std::holds_alternative<FrameError::Empty>(length.error().value)) at_boundary_ = false;
     return std::unexpected(std::move(length.error()));
   }
 
-  // Grows only now that the length passed the limit: at most the limit plus
-  // the 8 bytes of alignment and prefix, rounded up to whole words. A frame
-  // that fits the retained size gives a grown buffer back, or gets the
-  // retained size if the buffer was first sized for a smaller limit.
   const std::size_t frame_end = kPayloadAt + *length;
-  if (frame_end <= kRetainedCapacity) trim();
-  if (frame_end > capacity_) restart(std::max(frame_end, kRetainedCapacity));
-  bytes = reinterpret_cast<std::uint8_t*>(words_.get());
-  while (end_ < frame_end) {
-    if (auto got = receive(frame_end); !got) return io_failure(std::move(got.error()));
-  }
+  make_room(frame_end);
+  if (auto filled = fill_to(fd, frame_end); !filled) return lose_frame(std::move(filled.error()));
   begin_ = frame_end;
-  return ByteView(bytes + kPayloadAt, *length);
+  return ByteView(bytes() + kPayloadAt, *length);
 }
 
 std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit) {

@@ -5,6 +5,11 @@ namespace remote_session_client {
 
 ClientResult<Transacted> RemoteSessionClient::transact(RequestKind request) {
   using E = RemoteSessionClientError;
+  // On a stream left inside a frame, what follows would be read as length
+  // prefixes and answers, bytes the gateway put inside a refused payload
+  // among them, and a request sent now would land inside the gateway's
+  // unfinished frame. Nothing is sent, read, numbered or recorded.
+  if (!in_step()) return std::unexpected(E{E::OutOfStep{}});
   // The number is spent even if a later step fails; unsigned arithmetic
   // wraps 4294967295 to 0.
   const std::uint32_t seq = next_seq_++;
@@ -14,7 +19,7 @@ ClientResult<Transacted> RemoteSessionClient::transact(RequestKind request) {
   if (auto encoded = encode_request_into(seq, request, request_bytes_); !encoded) {
     return std::unexpected(E{E::Protocol{std::move(encoded.error())}});
   }
-  if (auto written = write_frame(stream_.fd(), request_bytes_); !written) {
+  if (auto written = requests_.write(stream_.fd(), request_bytes_); !written) {
     return std::unexpected(E{E::Frame{std::move(written.error())}});
   }
   auto frame = frames_.read(stream_.fd(), config_.max_frame_len);

@@ -232,23 +232,30 @@ TEST(Transact, SequenceNumbersCountUpAndARefusedEncodeSpendsOne) {
   EXPECT_EQ(response.seq, 1u);
 }
 
-// Each failure of the exchange, with the client left connected and usable.
+// Each failure of the exchange. One on a whole frame leaves the client in
+// step, and the next call is answered; one that stops inside a frame leaves
+// it out of step, and the next call fails at once, sending nothing.
 TEST(Transact, ExchangeFailures) {
   struct Case {
     std::string name;
     TestGateway::Step step;
     std::string text;
+    bool in_step;
   };
   Bytes too_large{0x00, 0x10, 0x00, 0x01};
+  const std::string timed_out = "frame I/O failed: Resource temporarily unavailable (os error 11)";
   const Case cases[] = {
       {"seq mismatch", answer([](Root root) { root.setSystemMotd("late"); }, 1),
-       to_string(ProtocolError{ProtocolError::SeqMismatch{1, 2}})},
-      {"above max_frame_len", answer_raw(too_large), "Cap'n Proto frame length 1048577 exceeds limit 1048576"},
-      {"read time-out", answer_raw({}), "frame I/O failed: Resource temporarily unavailable (os error 11)"},
-      {"empty frame", answer_raw({0, 0, 0, 0}), "empty Cap'n Proto frame is invalid"},
+       to_string(ProtocolError{ProtocolError::SeqMismatch{1, 2}}), true},
+      {"read time-out", answer_raw({}), timed_out, true},
+      {"empty frame", answer_raw({0, 0, 0, 0}), "empty Cap'n Proto frame is invalid", true},
+      {"above max_frame_len", answer_raw(too_large), "Cap'n Proto frame length 1048577 exceeds limit 1048576",
+       false},
+      {"time-out mid-prefix", answer_raw({0, 0}), timed_out, false},
+      {"time-out mid-payload", answer_raw({0, 0, 0, 5, 'a'}), timed_out, false},
   };
   for (const auto& c : cases) {
-    TestGateway gateway({c.step});
+    TestGateway gateway({c.step, motd("two")});
     ClientConfig config = gateway.config();
     config.io_timeout = Duration::from_millis(100);
     auto client = connect(config);
@@ -259,6 +266,21 @@ TEST(Transact, ExchangeFailures) {
     // Nothing was accepted: the last event is the request.
     EXPECT_TRUE(std::holds_alternative<event::Request>(client->transcript().events().back())) << c.name;
     EXPECT_EQ(client->next_seq(), 2u);
+    EXPECT_EQ(client->in_step(), c.in_step) << c.name;
+
+    const std::size_t events = client->transcript().events().size();
+    auto next = client->transact(request::SystemMotd{});
+    if (c.in_step) {
+      ASSERT_TRUE(next) << c.name << ": " << to_string(next.error());
+      EXPECT_EQ(next->seq, 2u);
+      continue;
+    }
+    ASSERT_FALSE(next) << c.name;
+    EXPECT_TRUE(std::holds_alternative<E::OutOfStep>(next.error().value)) << c.name;
+    // Refused before anything happened: no number spent, nothing recorded or sent.
+    EXPECT_EQ(client->next_seq(), 2u);
+    EXPECT_EQ(client->transcript().events().size(), events);
+    EXPECT_EQ(gateway.requests().size(), 1u) << c.name;
   }
 }
 
@@ -310,6 +332,7 @@ TEST(ClientError, DisplayTexts) {
        "request authMethods received unexpected response loggedOut"},
       {E{E::UnexpectedResponse{"loggedOut(false)", "logout"}},
        "request logout received unexpected response loggedOut(false)"},
+      {E{E::OutOfStep{}}, "connection is out of step after an earlier frame failure; create a new Client"},
   };
   for (const auto& [error, text] : cases) EXPECT_EQ(to_string(error), text);
   EXPECT_EQ(to_string(RemoteSessionConnectError{cases[1].first, Transcript{}}), cases[1].second);

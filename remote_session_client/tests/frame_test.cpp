@@ -132,6 +132,26 @@ TEST(WriteFrame, ClosedPeerIsAnErrorNotASignal) {
   EXPECT_EQ(error_text(result), "frame I/O failed: Broken pipe (os error 32)");
 }
 
+// The peer reads a frame cut partway as the start of a longer one; one that
+// failed before its first byte leaves nothing behind.
+TEST(FrameWriter, ReportsAFrameCutPartway) {
+  {
+    auto [a, b] = stream_pair();
+    timeval short_wait{0, 20'000};
+    ::setsockopt(a.fd(), SOL_SOCKET, SO_SNDTIMEO, &short_wait, sizeof short_wait);
+    // Nobody reads: the socket buffers take part of the frame, then the send times out.
+    const Bytes payload(8 << 20, 'x');
+    FrameWriter writer;
+    ASSERT_FALSE(writer.write(a.fd(), payload));
+    EXPECT_FALSE(writer.at_boundary());
+  }
+  auto [a, b] = stream_pair();
+  b.reset();
+  FrameWriter writer;
+  ASSERT_FALSE(writer.write(a.fd(), Bytes{1}));
+  EXPECT_TRUE(writer.at_boundary());
+}
+
 TEST(ReadFrame, RefusesBadPrefixes) {
   struct Case { Bytes wire; std::size_t limit; std::string text; Bytes left_unread; };
   const Case cases[] = {

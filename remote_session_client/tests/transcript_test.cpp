@@ -1,6 +1,7 @@
 // The transcript's ring against a plain model of the rule it keeps: append,
 // then drop the oldest while over the count or, keeping the newest, over the
 // byte budget.
+#include <algorithm>
 #include <deque>
 #include <string>
 
@@ -37,6 +38,18 @@ TEST(TranscriptRing, MatchesTheRuleThroughWrapsAndBudgetDrops) {
       EXPECT_EQ(transcript.dropped(), static_cast<std::size_t>(i) + 1 - model.size());
     }
   }
+}
+
+// Iterators of a temporary view, as an algorithm is handed them, still
+// reach the ring after the view is gone.
+TEST(TranscriptRing, IteratorsOutliveTheirView) {
+  Transcript transcript(3);
+  for (int i = 0; i < 5; ++i) transcript.record(event::Note{std::to_string(i)});
+  const auto found = std::find_if(transcript.events().begin(), transcript.events().end(),
+                                  [](const TranscriptEvent& e) { return std::get<event::Note>(e).text == "3"; });
+  ASSERT_NE(found, transcript.events().end());
+  EXPECT_EQ(found - transcript.events().begin(), 1);
+  EXPECT_EQ(std::get<event::Note>(found[1]).text, "4");
 }
 
 TEST(CapsetListing, ShowsNamedEntriesAndGivenTextsAlike) {

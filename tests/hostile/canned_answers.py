@@ -59,6 +59,8 @@ class Step:
     call: Callable[[object], object]
     answer: Optional[Answer]  # None: the call fails before sending
     fails: bool
+    # The client is out of step after this step and is replaced by a new one.
+    replaces_client: bool = False
 
 
 CYCLE = [
@@ -80,6 +82,8 @@ CYCLE = [
     Step("capnp", lambda c: c.system_motd(), Answer(wire.frame(b"\xff\xff\xff\x7f" + b"\0" * 12), seq="none"), True),
     Step("empty_frame", lambda c: c.system_motd(), Answer(b"\0\0\0\0", seq="none"), True),
     Step("too_large", lambda c: c.system_motd(), Answer(b"\xff\xff\xff\xff", seq="none"), True),
+    # The refused length left the stream inside a frame: refused unsent.
+    Step("out_of_step", lambda c: c.system_motd(), None, True, replaces_client=True),
     Step("bad_argument", lambda c: c.get_capset_entry("x", -1), None, True),
 ]
 

@@ -71,6 +71,8 @@ def run_calls(port: int, calls: int, on_checkpoint=None) -> None:
             except (RuntimeError, OverflowError):
                 assert step.fails, step.name
             done += 1
+            if step.replaces_client:
+                client = connect()
             if on_checkpoint is not None:
                 on_checkpoint(done)
         cycle += 1

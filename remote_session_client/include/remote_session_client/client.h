@@ -42,7 +42,8 @@ class RemoteSessionClient {
   ~RemoteSessionClient() = default;
 
   // One exchange: next seq, Request event, encode, one frame out, one frame
-  // in, decode, Response event. No retry, no reconnection.
+  // in, decode, Response event. No retry, no reconnection. Once the stream
+  // is out of step (in_step), it fails with OutOfStep and does nothing else.
   ClientResult<Transacted> transact(RequestKind request);
 
   // Operations. Each is one transact and the response-acceptance rule.
@@ -67,6 +68,11 @@ class RemoteSessionClient {
   bool logged_out() const { return logged_out_; }
   std::uint32_t next_seq() const { return next_seq_; }
   int fd() const { return stream_.fd(); }
+  // False once a frame failure stopped inside a frame, in either direction:
+  // the bytes that follow are no longer frame boundaries, for us or for the
+  // gateway. A failure on a whole frame (a codec error, a wrong seq, a
+  // refusal, a time-out before the answer's first byte) leaves it true.
+  bool in_step() const { return requests_.at_boundary() && frames_.at_boundary(); }
 
  private:
   friend std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
@@ -84,6 +90,8 @@ class RemoteSessionClient {
   Transcript transcript_;
   std::optional<SessionStarted> current_session_;
   Socket stream_;
+  // Sends the requests; knows whether one stopped partway.
+  FrameWriter requests_;
   // Receives the answers; owns the one buffer they arrive in.
   FrameReader frames_;
   // Each request is encoded here, reusing the storage of the one before.

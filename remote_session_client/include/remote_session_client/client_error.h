@@ -20,8 +20,10 @@ struct RemoteSessionClientError {
   struct Remote { std::string code; std::string message; };
   // `response` is a kind name, or "loggedOut(false)"; `request` a label.
   struct UnexpectedResponse { std::string response; std::string request; };
+  // An earlier frame failure left the stream inside a frame; nothing was sent.
+  struct OutOfStep {};
 
-  std::variant<Resolve, ConnectTimeout, Io, Frame, Protocol, Remote, UnexpectedResponse> value;
+  std::variant<Resolve, ConnectTimeout, Io, Frame, Protocol, Remote, UnexpectedResponse, OutOfStep> value;
 };
 
 // The one place each client error text is built; a wrapping variant shows

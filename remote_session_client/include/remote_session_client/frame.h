@@ -32,6 +32,23 @@ std::string to_string(const FrameError& error);
 // holds the payload back behind the peer's delayed ACK. EINTR is retried.
 std::expected<void, FrameError> write_frame(int fd, ByteView payload);
 
+// Writes frames like write_frame, and tells where a failure left the peer's
+// stream. A write that fails after part of its frame went out leaves the
+// peer reading the bytes that follow as the rest of that frame, so no later
+// frame arrives whole. The writer reports this and refuses nothing: what to
+// do with such a stream is the caller's decision.
+class FrameWriter {
+ public:
+  std::expected<void, FrameError> write(int fd, ByteView payload);
+
+  // True until a write fails after sending some of its frame's bytes; false
+  // from then on, since no frame boundary can be found on that stream again.
+  bool at_boundary() const { return at_boundary_; }
+
+ private:
+  bool at_boundary_ = true;
+};
+
 // Reads one frame. A length above `limit` is refused before anything is
 // allocated for it, so a hostile prefix cannot make us allocate 4 GiB.
 // Stateless: it receives exactly the frame's bytes and nothing past them.
@@ -75,6 +92,14 @@ class FrameReader {
   // Bytes received past the last frame, waiting for the next read.
   std::size_t buffered() const { return end_ - begin_; }
 
+  // True until a read fails inside a frame: a refused length, whose payload
+  // stays unread, or a failed receive after some of the frame's bytes
+  // arrived. False from then on: the bytes that follow are no longer frame
+  // boundaries. A zero length and a failure before the frame's first byte
+  // leave the stream at a boundary. The reader only reports this; reads
+  // after it go on as read_frame's would on the same stream.
+  bool at_boundary() const { return at_boundary_; }
+
  private:
   friend std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit);
 
@@ -83,6 +108,17 @@ class FrameReader {
   explicit FrameReader(Receive receive) : exact_(receive == Receive::Exact) {}
 
   void restart(std::size_t bytes);
+  // A buffer that holds the frame up to `frame_end`, grown only for a length
+  // that passed the limit, or a grown one given back when the frame fits.
+  void make_room(std::size_t frame_end);
+  // Receives until the buffer holds everything before `target`.
+  std::expected<void, IoError> fill_to(int fd, std::size_t target);
+  // How much one recv may ask for: up to `target` for an exact reader, as
+  // much as fits for a buffered one.
+  std::size_t room_for(std::size_t target) const { return (exact_ ? target : capacity_) - end_; }
+  // After a failed receive: the frame's bytes so far are dropped.
+  std::unexpected<FrameError> lose_frame(IoError error);
+  std::uint8_t* bytes() { return reinterpret_cast<std::uint8_t*>(words_.get()); }
 
   // Words, so the buffer is aligned for Cap'n Proto; the payload of the frame
   // being read starts at byte 8, behind its prefix at byte 4.
@@ -91,6 +127,7 @@ class FrameReader {
   std::size_t begin_ = 0;     // first unconsumed byte
   std::size_t end_ = 0;       // one past the last received byte
   bool exact_ = false;
+  bool at_boundary_ = true;
 };
 
 }  // namespace remote_session_client

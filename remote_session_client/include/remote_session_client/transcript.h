@@ -54,7 +54,8 @@ class Transcript {
 
  public:
   // The events held, oldest first: a view of the ring, valid until the next
-  // record().
+  // record(). Its iterators carry the ring themselves, not the view, so they
+  // stay valid when the view was a temporary (t.events().begin()).
   class Events {
    public:
     class iterator {
@@ -66,8 +67,9 @@ class Transcript {
       using reference = const TranscriptEvent&;
 
       iterator() = default;
-      iterator(const Events* events, std::size_t at) : events_(events), at_(at) {}
-      reference operator*() const { return (*events_)[at_]; }
+      iterator(const std::vector<Slot>* slots, std::size_t head, std::size_t at)
+          : slots_(slots), head_(head), at_(at) {}
+      reference operator*() const { return event_at(*slots_, head_, at_); }
       pointer operator->() const { return &**this; }
       reference operator[](difference_type n) const { return *(*this + n); }
       iterator& operator++() { ++at_; return *this; }
@@ -86,7 +88,8 @@ class Transcript {
       friend auto operator<=>(const iterator& a, const iterator& b) { return a.at_ <=> b.at_; }
 
      private:
-      const Events* events_ = nullptr;
+      const std::vector<Slot>* slots_ = nullptr;
+      std::size_t head_ = 0;
       std::size_t at_ = 0;
     };
     using const_iterator = iterator;
@@ -95,16 +98,19 @@ class Transcript {
         : slots_(&slots), head_(head), size_(size) {}
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
-    const TranscriptEvent& operator[](std::size_t i) const {
-      const std::size_t at = head_ + i;
-      return (*slots_)[at < slots_->size() ? at : at - slots_->size()].event;
-    }
+    const TranscriptEvent& operator[](std::size_t i) const { return event_at(*slots_, head_, i); }
     const TranscriptEvent& front() const { return (*this)[0]; }
     const TranscriptEvent& back() const { return (*this)[size_ - 1]; }
-    iterator begin() const { return iterator(this, 0); }
-    iterator end() const { return iterator(this, size_); }
+    iterator begin() const { return iterator(slots_, head_, 0); }
+    iterator end() const { return iterator(slots_, head_, size_); }
 
    private:
+    // The i-th event from the oldest, which sits in slot `head`.
+    static const TranscriptEvent& event_at(const std::vector<Slot>& slots, std::size_t head, std::size_t i) {
+      const std::size_t at = head + i;
+      return slots[at < slots.size() ? at : at - slots.size()].event;
+    }
+
     const std::vector<Slot>* slots_;
     std::size_t head_;
     std::size_t size_;
