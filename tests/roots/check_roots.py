@@ -22,7 +22,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
-from typing import List, Tuple
+from typing import Dict, List, Optional, Tuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "wheel"))
@@ -93,35 +93,46 @@ def check(root: str, wheel: str, port: int) -> List[str]:
         shutil.rmtree(work)
 
 
+def prepare(dist: str, machine: str, arch: str) -> Tuple[str, str]:
+    """The root and the wheel of one architecture; Skipped or RuntimeError when it cannot run."""
+    return script("make_root.sh", arch, timeout=ROOT_TIMEOUT_S), wheel_for(dist, machine)
+
+
 def main() -> int:
     dist = os.path.abspath(sys.argv[1])
-    results: List[Tuple[str, str]] = []  # (machine, "passed" | "FAILED" | "skipped: reason")
-    gateway = ScriptedGateway(["--account", f"{ACCOUNT}:orvik"])
+    verdicts: List[str] = []  # "passed", "FAILED" or "skipped: REASON", one per architecture
+    gateway: Optional[ScriptedGateway] = None  # started for the first root that can run
     try:
         for machine, arch in ARCHITECTURES:
             problems: List[str] = []
             try:
-                root = script("make_root.sh", arch, timeout=ROOT_TIMEOUT_S)
-                wheel = wheel_for(dist, machine)
+                root, wheel = prepare(dist, machine, arch)
+                gateway = gateway or ScriptedGateway(["--account", f"{ACCOUNT}:orvik"])
                 problems = check(root, wheel, gateway.port)
-                verdict = f"FAILED ({os.path.basename(wheel)})" if problems else f"passed ({os.path.basename(wheel)})"
+                verdict = f"{'FAILED' if problems else 'passed'} ({os.path.basename(wheel)})"
             except Skipped as reason:
                 verdict = f"skipped: {reason}"
             except (RuntimeError, OSError, subprocess.TimeoutExpired) as failure:
                 verdict, problems = "FAILED", [str(failure)]
-            results.append((machine, verdict))
+            verdicts.append(verdict)
             print(f"bullseye {machine}: {verdict}", flush=True)
             for problem in problems:
                 print(f"    {problem}")
     finally:
-        gateway.stop()
-    failed = sum(verdict.startswith("FAILED") for _, verdict in results)
-    skipped = [f"{machine}: {verdict[len('skipped: '):]}" for machine, verdict in results if verdict.startswith("skipped")]
-    print(f"roots: {len(results) - failed - len(skipped)} passed, {failed} failed, {len(skipped)} skipped")
+        if gateway is not None:
+            gateway.stop()
+    failed = sum(verdict.startswith("FAILED") for verdict in verdicts)
+    # One reason once, with the architectures it stopped.
+    skipped: Dict[str, List[str]] = {}
+    for (machine, _), verdict in zip(ARCHITECTURES, verdicts):
+        if verdict.startswith("skipped: "):
+            skipped.setdefault(verdict.removeprefix("skipped: "), []).append(machine)
+    stopped = sum(len(machines) for machines in skipped.values())
+    print(f"roots: {len(verdicts) - failed - stopped} passed, {failed} failed, {stopped} skipped")
     if failed:
         return 1
     if skipped:
-        print(f"skipped: {'; '.join(skipped)}")
+        print("skipped: " + "; ".join(f"{' and '.join(machines)}: {reason}" for reason, machines in skipped.items()))
         return SKIPPED
     return 0
 

@@ -22,13 +22,14 @@ skip() { echo "skipped: $*"; exit 77; }
 
 ready() { [ -d "$root" ] && [ "$(cat "$marker" 2>/dev/null)" = "$recipe" ]; }
 [ "$(id -u)" = 0 ] || skip "a Debian root needs root to make and enter (running as uid $(id -u))"
-if ready; then echo "$root"; exit 0; fi
-command -v debootstrap > /dev/null || skip "debootstrap is not installed"
+# A foreign root, even a cached one, is of use only while qemu runs its binaries.
 foreign=false
 if [ "$arch" != "$(dpkg --print-architecture)" ]; then
   foreign=true
   reason=$("$here/qemu_binfmt.sh" "$arch") || { status=$?; echo "$reason"; exit $status; }
 fi
+if ready; then echo "$root"; exit 0; fi
+command -v debootstrap > /dev/null || skip "debootstrap is not installed"
 
 # Removes a root that is not (or no longer) complete; never one with anything
 # mounted below it in this namespace, where rm would reach the host's /proc,
