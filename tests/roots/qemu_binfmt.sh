@@ -3,8 +3,8 @@
 # through qemu user emulation, also inside a chroot that holds no qemu: the
 # handler is registered with the fix-binary flag (F), so the kernel opens the
 # interpreter once, here, and never looks for it in the root. The entry comes
-# from qemu-user-static's own description in /usr/share/binfmts; one that is
-# already registered is kept as it is. The registration is machine-wide and
+# from qemu's own description of it; one that is already registered is kept
+# as it is. The registration is machine-wide and
 # stays after this script.
 # Exits 77 after one line "skipped: REASON" when this machine cannot do it.
 #   tests/roots/qemu_binfmt.sh arm64
@@ -17,10 +17,26 @@ case $arch in
   *) skip "no qemu user emulation known for $arch" ;;
 esac
 [ "$(id -u)" = 0 ] || skip "registering qemu with binfmt_misc needs root (running as uid $(id -u))"
+# qemu describes its handler in binfmt-support's form, in systemd's, or both.
 spec=/usr/share/binfmts/qemu-$cpu
-[ -r "$spec" ] || skip "qemu-user-static is not installed (no $spec)"
-field() { awk -v k="$1" '$1 == k { print $2 }' "$spec"; }
-interpreter=$(field interpreter)
+conf=/usr/lib/binfmt.d/qemu-$cpu.conf
+if [ -r "$conf" ]; then
+  # Already the register line: ":name:type:offset:magic:mask:interpreter:flags".
+  line=$(grep -m1 '^:' "$conf")
+  interpreter=$(cut -d: -f7 <<< "$line")
+  flags=$(cut -d: -f8 <<< "$line")
+  [[ $flags == *F* ]] || line+=F
+elif [ -r "$spec" ]; then
+  field() { awk -v k="$1" '$1 == k { print $2 }' "$spec"; }
+  interpreter=$(field interpreter)
+  flags=F
+  [ "$(field preserve)" = yes ] && flags+=P
+  [ "$(field credentials)" = yes ] && flags+=C
+  line=$(printf ':qemu-%s:M:%s:%s:%s:%s:%s' "$cpu" "$(field offset)" "$(field magic)" "$(field mask)" \
+    "$interpreter" "$flags")
+else
+  skip "qemu-user-static is not installed (neither $spec nor $conf)"
+fi
 [ -x "$interpreter" ] || skip "qemu-user-static is not installed (no $interpreter)"
 
 misc=/proc/sys/fs/binfmt_misc
@@ -37,10 +53,6 @@ usable() {
     || skip "binfmt_misc's qemu-$cpu is registered without the fix-binary flag (F) that a chroot needs"
 }
 usable && exit 0
-flags=F
-[ "$(field preserve)" = yes ] && flags+=P
-[ "$(field credentials)" = yes ] && flags+=C
 # A registration racing ours fails with EEXIST; then the entry is checked like any other.
-printf ':qemu-%s:M:%s:%s:%s:%s:%s\n' "$cpu" "$(field offset)" "$(field magic)" "$(field mask)" \
-  "$interpreter" "$flags" > "$misc/register" 2>/dev/null || true
+echo "$line" > "$misc/register" 2>/dev/null || true
 usable || { echo "registering qemu-$cpu with binfmt_misc failed" >&2; exit 1; }
