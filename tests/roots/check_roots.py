@@ -22,6 +22,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 from typing import Dict, List, Optional, Tuple
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -105,6 +106,7 @@ def main() -> int:
     try:
         for machine, arch in ARCHITECTURES:
             problems: List[str] = []
+            start = time.monotonic()
             try:
                 root, wheel = prepare(dist, machine, arch)
                 gateway = gateway or ScriptedGateway(["--account", f"{ACCOUNT}:orvik"])
@@ -115,7 +117,7 @@ def main() -> int:
             except (RuntimeError, OSError, subprocess.TimeoutExpired) as failure:
                 verdict, problems = "FAILED", [str(failure)]
             verdicts.append(verdict)
-            print(f"bullseye {machine}: {verdict}", flush=True)
+            print(f"bullseye {machine} ({time.monotonic() - start:.0f} s): {verdict}", flush=True)
             for problem in problems:
                 print(f"    {problem}")
     finally:
