@@ -4,8 +4,7 @@
 # handler is registered with the fix-binary flag (F), so the kernel opens the
 # interpreter once, here, and never looks for it in the root. The entry comes
 # from qemu's own description of it; one that is already registered is kept
-# as it is. The registration is machine-wide and
-# stays after this script.
+# as it is. The registration is machine-wide and stays after this script.
 # Exits 77 after one line "skipped: REASON" when this machine cannot do it.
 #   tests/roots/qemu_binfmt.sh arm64
 set -euo pipefail
@@ -18,7 +17,7 @@ case $arch in
 esac
 [ "$(id -u)" = 0 ] || skip "registering qemu with binfmt_misc needs root (running as uid $(id -u))"
 # qemu describes its handler in binfmt-support's form, in systemd's, or both.
-spec=/usr/share/binfmts/qemu-$cpu
+desc=/usr/share/binfmts/qemu-$cpu
 conf=/usr/lib/binfmt.d/qemu-$cpu.conf
 if [ -r "$conf" ]; then
   # Already the register line: ":name:type:offset:magic:mask:interpreter:flags".
@@ -26,8 +25,8 @@ if [ -r "$conf" ]; then
   interpreter=$(cut -d: -f7 <<< "$line")
   flags=$(cut -d: -f8 <<< "$line")
   [[ $flags == *F* ]] || line+=F
-elif [ -r "$spec" ]; then
-  field() { awk -v k="$1" '$1 == k { print $2 }' "$spec"; }
+elif [ -r "$desc" ]; then
+  field() { awk -v k="$1" '$1 == k { print $2 }' "$desc"; }
   interpreter=$(field interpreter)
   flags=F
   [ "$(field preserve)" = yes ] && flags+=P
@@ -35,7 +34,7 @@ elif [ -r "$spec" ]; then
   line=$(printf ':qemu-%s:M:%s:%s:%s:%s:%s' "$cpu" "$(field offset)" "$(field magic)" "$(field mask)" \
     "$interpreter" "$flags")
 else
-  skip "qemu-user-static is not installed (neither $spec nor $conf)"
+  skip "qemu-user-static is not installed (neither $desc nor $conf)"
 fi
 [ -x "$interpreter" ] || skip "qemu-user-static is not installed (no $interpreter)"
 
