@@ -19,13 +19,21 @@ import orvik
 
 # What a manylinux wheel may take from the system (the policy's libraries, less the graphical ones).
 POLICY_LIBRARIES = {
-    "linux-vdso.so.1", "ld-linux-x86-64.so.2", "libc.so.6", "libm.so.6", "libdl.so.2", "librt.so.1",
+    "linux-vdso.so.1", "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1", "libc.so.6", "libm.so.6", "libdl.so.2", "librt.so.1",
     "libpthread.so.0", "libresolv.so.2", "libutil.so.1", "libnsl.so.1", "libgcc_s.so.1", "libstdc++.so.6",
 }
 # A combining acute accent and a no-break space: the quoted form escapes both.
 ACCOUNT = "e\u0301ve\u00a0x"
 QUOTED_ACCOUNT = 'principal_display_name="e\\u{301}ve\\u{a0}x"'
 SESSION_INTERFACE_ID = 0x80B87169C39AAF1C
+# The simulator's defaults, compared whole.
+MOTD = "Welcome to the orvik gateway simulator."
+AUTH_KINDS = ["password", "guest", "anonymous", "publicKey"]
+CAPSET_NAMES = ["session", "system_info"]
+REFUSED_FETCH = (
+    'remote gateway denied request: code=interfaceMismatch'
+    ' message="system_info has interface 0xfbbdc602980cb986, not 0x80b87169c39aaf1c"'
+)
 # A CapSet name holding one character of each property the quoted form's rule
 # reads (Cf U+200B, Zs U+3000, Grapheme_Extend U+0301, unassigned U+0378) and
 # two it leaves alone (the skin-tone modifier U+1F3FB, which is a grapheme
@@ -51,36 +59,36 @@ def foreign_libraries(binary: str = orvik.__file__) -> list:
 
 
 def session(port: int) -> list:
-    """The session's failed expectations."""
+    """The session's failed expectations: a guest tour, then a password login."""
     failures = []
+
+    def expect(what: str, got: object, wanted: object) -> None:
+        if got != wanted:
+            failures.append(f"{what}: {got!r}, not {wanted!r}")
+
     with orvik.Client("127.0.0.1", port, connect_deadline_ms=5000, io_timeout_ms=10000) as client:
-        kinds = [method.kind for method in client.list_auth_methods()]
-        if "password" not in kinds:
-            failures.append(f"auth methods {kinds} lack password")
-        client.login_password(ACCOUNT, "orvik")
-        info = repr(client.session_info())
-        if QUOTED_ACCOUNT not in info:
-            failures.append(f"session info {info} lacks {QUOTED_ACCOUNT}")
-        if not client.system_motd():
-            failures.append("empty message of the day")
-        names = [entry.name for entry in client.list_capset()]
-        if "system_info" not in names:
-            failures.append(f"CapSet {names} lacks system_info")
+        expect("auth methods", [method.kind for method in client.list_auth_methods()], AUTH_KINDS)
+        expect("guest principal", client.login_guest().principal_kind, "guest")
+        info = client.session_info()
+        expect("session info", (info.principal_kind, info.profile, len(info.session_id_hex)), ("guest", "operator", 32))
+        expect("message of the day", client.system_motd(), MOTD)
+        expect("CapSet", [entry.name for entry in client.list_capset()], CAPSET_NAMES)
         try:
             client.get_capset_entry("system_info", SESSION_INTERFACE_ID)
             failures.append("a fetch with the wrong interface id was granted")
         except RuntimeError as refused:
-            if not str(refused).startswith("remote gateway denied request: code=interfaceMismatch message="):
-                failures.append(f"refused with {refused}")
+            expect("refused fetch", str(refused), REFUSED_FETCH)
         try:
             client.get_capset_entry(PROBE_NAME, SESSION_INTERFACE_ID)
             failures.append(f"a fetch of {PROBE_NAME!r} was granted")
         except RuntimeError as refused:
-            if str(refused) != PROBE_REFUSAL:
-                failures.append(f"refused with {str(refused)!r}, not {PROBE_REFUSAL!r}")
+            expect("refused probe fetch", str(refused), PROBE_REFUSAL)
         client.logout()
-        if not client.is_logged_out():
-            failures.append("not logged out after logout")
+        expect("logged out", client.is_logged_out(), True)
+        client.login_password(ACCOUNT, "orvik")
+        info = repr(client.session_info())
+        if QUOTED_ACCOUNT not in info:
+            failures.append(f"session info {info} lacks {QUOTED_ACCOUNT}")
     return failures
 
 
