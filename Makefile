@@ -162,9 +162,12 @@ fuzz-test: fuzz-build
 hostile-test: install
 	$(PY) -m pytest -q tests/hostile
 
-# Both release wheels must use nothing outside the stable ABI of CPython 3.9.
+# Both release wheels must use nothing outside the stable ABI of CPython 3.9,
+# and each must be what a manylinux_2_17 release wheel is (name, size, one
+# extension for its architecture, its exports, its glibc symbols, licences).
 abi3-audit: wheel
 	$(VENV)/bin/abi3audit --strict --verbose --assume-minimum-abi3 3.9 dist/orvik-*.whl
+	$(PY) tests/wheel/check_release_wheels.py dist/orvik-*.whl
 
 # The repaired wheel, installed with no build step and no dependencies into a
 # fresh venv for every CPython >= 3.9 on this machine, runs a short session

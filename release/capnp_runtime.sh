@@ -2,7 +2,7 @@
 # Builds Cap'n Proto's static runtime of the pinned release for one zig
 # target (release/capnp_runtime/) and prints the installed prefix, a CapnProto
 # CMake package. Cached outside the checkout, keyed by the version, the target
-# and a digest of the flags, the zig version and the runtime's build files, so
+# and a digest of the flags, the compiler and the runtime's build files, so
 # that clean clones and CI on the same machine reuse it and any change of
 # those builds it anew.
 #   release/capnp_runtime.sh TARGET TOOLCHAIN_DIR CMAKE CXXFLAGS
@@ -16,7 +16,9 @@ here=$(cd "$(dirname "$0")" && pwd)
 source=$("$here/../third_party/fetch.sh" capnproto)
 tools=$("$here/capnp_tools.sh" "$cmake")
 version=$(sed -n 's/^set(VERSION \(.*\))$/\1/p' "$source/CMakeLists.txt")
-digest=$({ echo "$flags"; "$toolchain/c++" --version; cat "$here"/capnp_runtime/*; } | sha256sum | cut -c1-12)
+# The compiler's predefined macros name its version and the target's ABI.
+digest=$({ echo "$flags"; "$toolchain/c++" -dM -E -x c++ /dev/null | sort; cat "$here"/capnp_runtime/*; } \
+  | sha256sum | cut -c1-12)
 cache=${ORVIK_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orvik}
 prefix=$cache/capnp-$version-$target-$digest
 if [ -f "$prefix/lib/cmake/CapnProto/CapnProtoConfig.cmake" ]; then echo "$prefix"; exit 0; fi

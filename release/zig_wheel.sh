@@ -64,12 +64,14 @@ _PYTHON_HOST_PLATFORM=linux-$arch "$py" -m pip wheel -v "$root" -w "$work" --no-
 
 step "repairing it with auditwheel into manylinux_2_17_$arch"
 rm -rf "$work/repaired"
-PATH="$bin:$PATH" "$bin/auditwheel" repair --plat "manylinux_2_17_$arch" -w "$work/repaired" "$work"/orvik-*.whl \
+# auditwheel offers only the host's architecture by name; "auto" takes the
+# wheel's and its oldest policy that holds, which must be manylinux_2_17.
+PATH="$bin:$PATH" "$bin/auditwheel" repair --plat auto -w "$work/repaired" "$work"/orvik-*.whl \
   >> "$log" 2>&1 || fail "repairing the wheel"
-# auditwheel names the legacy alias first; the release names the glibc tag
-# first. Either order means the same to pip, and the wheel's contents do not
-# record its file name.
 repaired=$(ls "$work"/repaired/orvik-*.whl)
 name=$(basename "$repaired")
+[[ $name == *-manylinux2014_$arch.manylinux_2_17_$arch.whl ]] || fail "tagging $name as manylinux_2_17_$arch"
+# auditwheel names the legacy alias first, the release the glibc tag: either
+# order means the same to pip, and the wheel's contents do not record its name.
 mkdir -p "$dist"
 mv "$repaired" "$dist/${name%%-manylinux*}-manylinux_2_17_$arch.manylinux2014_$arch.whl"
