@@ -57,7 +57,7 @@ venv: deps $(VENV)/.ready
 # tables linked in statically, so a wheel carries no shared library of its own.
 WHEEL_TARGETS := x86_64-linux-gnu.2.17 aarch64-linux-gnu.2.17
 # install, demo and the tests take the wheel of this machine's architecture.
-HOST_WHEEL = dist/orvik-*-manylinux2014_$(shell uname -m).whl
+HOST_WHEEL = dist/orvik-*.manylinux2014_$(shell uname -m).whl
 WHEEL_BUILT := dist/.built
 WHEEL_SOURCES := pyproject.toml CMakeLists.txt third_party/pins $(wildcard cmake/* orvik/* orvik_config/* \
   remote_session_client/CMakeLists.txt remote_session_client/src/* remote_session_client/include/*/* \

@@ -1,9 +1,10 @@
 """What every release wheel must be, checked on the files themselves (the
 aarch64 one included, which this machine cannot load): its name, its size, the
 one extension and no shared library besides, built for its architecture,
-exporting PyInit_orvik alone, asking nothing of the system beyond glibc 2.17
-and the manylinux policy's libraries, and carrying the licences of what it
-links in statically. Prints one line per wheel.
+exporting PyInit_orvik alone, asking nothing of the system beyond glibc 2.17's
+own libraries (libc++ is linked in, so not even libstdc++ of the manylinux
+policy), and carrying the licences of what it links in statically. Prints one
+line per wheel.
 
     python tests/wheel/check_release_wheels.py WHEEL...
 """
@@ -24,7 +25,7 @@ NAME = re.compile(r"orvik-[0-9.]+-cp39-abi3-manylinux_2_17_(?P<arch>x86_64|aarch
 MACHINES = {"x86_64": "EM_X86_64", "aarch64": "EM_AARCH64"}
 MAX_BYTES = 3 * 1024 * 1024
 MAX_GLIBC = (2, 17)
-POLICY_LIBRARIES = {
+GLIBC_LIBRARIES = {
     "libc.so.6", "libm.so.6", "libdl.so.2", "librt.so.1", "libpthread.so.0",
     "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1",
 }
@@ -41,8 +42,8 @@ def elf_problems(elf: ELFFile, arch: str) -> List[str]:
         problems.append(f"exports {exported[:8]}{' ...' if len(exported) > 8 else ''}, not PyInit_orvik alone")
     dynamic = elf.get_section_by_name(".dynamic")
     needed = {tag.needed for tag in dynamic.iter_tags() if tag.entry.d_tag == "DT_NEEDED"}
-    if needed - POLICY_LIBRARIES:
-        problems.append(f"needs {sorted(needed - POLICY_LIBRARIES)} beyond the manylinux policy")
+    if needed - GLIBC_LIBRARIES:
+        problems.append(f"needs {sorted(needed - GLIBC_LIBRARIES)} beyond glibc's own")
     for section in elf.iter_sections():
         if not isinstance(section, GNUVerNeedSection):
             continue
