@@ -19,10 +19,10 @@ zig=$("$py" -c "import os, ziglang; print(os.path.join(os.path.dirname(ziglang._
 work=$root/build/wheel/$target
 toolchain=$root/build/zig/$target
 
-# Measured with bench/ (see bench/RESULTS.md): LTO across Cap'n Proto's
+# Measured with bench/ (see bench/RESULTS.md): full LTO across Cap'n Proto's
 # readers, the library and the extension.
-cflags="-O3 -flto=thin -fno-plt -ffunction-sections -fdata-sections"
-ldflags="-flto=thin -Wl,--gc-sections -Wl,-O2 -s"
+cflags="-O3 -flto=full -fno-plt -ffunction-sections -fdata-sections"
+ldflags="-flto=full -Wl,--gc-sections -Wl,-O2 -s"
 
 step() { echo "$target: $*"; echo "==== $*" >> "$log"; }
 fail() { tail -40 "$log"; echo "$target: $* failed (log: $log)"; exit 1; }
