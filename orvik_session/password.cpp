@@ -13,6 +13,14 @@ namespace orvik_session {
 
 namespace {
 
+// Zeroes a secret so that the stores stay: the compiler may not drop them as
+// dead, since the asm may read the memory. (explicit_bzero would do, but the
+// release wheels target glibc 2.17, which lacks it.)
+void wipe(char* bytes, std::size_t length) {
+  std::memset(bytes, 0, length);
+  asm volatile("" : : "r"(bytes) : "memory");
+}
+
 constexpr const char* kPasswordVariable = "ORVIK_PASSWORD";
 
 // Owns a file descriptor it opened; standard input is borrowed, not closed.
@@ -71,7 +79,7 @@ std::expected<SecretText, UsageError> take_password_variable(char* value) {
   SecretText secret;
   std::memcpy(secret.end(), value, length);
   secret.grow(length);
-  explicit_bzero(value, length);
+  wipe(value, length);
   ::unsetenv(kPasswordVariable);
   return secret;
 }
@@ -81,7 +89,7 @@ std::expected<SecretText, UsageError> take_password_variable(char* value) {
 SecretText::SecretText() : bytes_(std::make_unique<char[]>(kCapacity)) {}
 
 SecretText::~SecretText() {
-  if (bytes_) explicit_bzero(bytes_.get(), kCapacity);
+  if (bytes_) wipe(bytes_.get(), kCapacity);
 }
 
 void SecretText::drop_line_ending() {

@@ -22,7 +22,7 @@ for stage in "$@"; do
   # The stage's own count: the last line of its log that reports one.
   summary=$(grep -E 'passed|failed|violations|interpreters' "$log" | tail -1 | sed -E 's/=+//g; s/^ +| +$//g')
   reason=$(grep -E '^skipped: ' "$log" | tail -1)
-  if (( status != 0 )) && [ -n "$reason" ] && tail -1 "$log" | grep -qE '^make: \*\*\* .*Error 77$'; then
+  if (( status != 0 )) && [ -n "$reason" ] && tail -1 "$log" | grep -qE '^make(\[[0-9]+\])?: \*\*\* .*Error 77$'; then
     skipped=$((skipped + 1))
     echo "stage $stage: skipped after ${seconds} s (${reason#skipped: })"
   elif (( status == 0 )); then
