@@ -54,7 +54,8 @@ def encode_line(message: Dict[str, Any]) -> str:
 
 
 def decode_line(line: str) -> Dict[str, Any]:
-    return from_json(json.loads(line))
+    message: Dict[str, Any] = from_json(json.loads(line))
+    return message
 
 
 def _carry_out(book: "ScriptBook", command: Dict[str, Any]) -> Dict[str, Any]:

@@ -27,7 +27,7 @@ def schema_path() -> str:
 @functools.lru_cache(maxsize=None)
 def load() -> Any:
     """The loaded schema module (loaded once per process)."""
-    import capnp  # imported here so that the package imports without pycapnp
+    import capnp  # type: ignore[import-untyped]  # imported here so that the package imports without pycapnp
 
     # The schema imports /capnp/c++.capnp, which pycapnp ships beside its package.
     capnp_root = os.path.dirname(os.path.dirname(capnp.__file__))

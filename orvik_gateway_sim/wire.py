@@ -9,7 +9,7 @@ from __future__ import annotations
 
 import struct
 from dataclasses import dataclass
-from typing import Any, BinaryIO, Optional
+from typing import Any, Optional, Protocol
 
 from . import schema
 
@@ -56,7 +56,13 @@ def frame(payload: bytes) -> bytes:
     return _PREFIX.pack(len(payload)) + payload
 
 
-def read_frame(stream: BinaryIO, limit: int = MAX_FRAME_LEN) -> Optional[bytes]:
+class Readable(Protocol):
+    """What a frame is read from: a socket's file or any buffered byte stream."""
+
+    def read(self, size: int, /) -> bytes: ...
+
+
+def read_frame(stream: Readable, limit: int = MAX_FRAME_LEN) -> Optional[bytes]:
     """The payload of the next frame, or None when the peer closed between frames."""
     prefix = stream.read(_PREFIX.size)
     if not prefix:
@@ -101,7 +107,8 @@ def response_message(arm: str, value: object = None, *, seq: int) -> bytes:
     fields take their enumerant names.
     """
     # new_message initialises a struct arm from a dict; setattr on a builder does not.
-    return schema.load().RemoteGatewayResponse.new_message(**{"seq": seq, arm: value}).to_bytes()
+    message = schema.load().RemoteGatewayResponse.new_message(**{"seq": seq, arm: value})
+    return bytes(message.to_bytes())
 
 
 def first_line(exc: BaseException) -> str:
