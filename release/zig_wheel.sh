@@ -54,8 +54,14 @@ define=(
   -C "cmake.define.ORVIK_UTF8PROC_SOURCE_DIR=$utf8proc"
   -C "cmake.define.ORVIK_NLOHMANN_JSON_SOURCE_DIR=$json"
 )
-# The wheel's platform tag names the target, not the host.
-_PYTHON_HOST_PLATFORM=linux-$arch "$py" -m pip wheel -v "$root" -w "$work" --no-deps \
+# The wheel's platform tag names the target, not the host. pip builds in an
+# isolated environment, into which scikit-build-core would fetch cmake and
+# ninja from PyPI when the machine has none: for the target's platform, so for
+# aarch64 they could not run here. The venv's cmake and the host's make build
+# it instead.
+cmake_bin=$("$py" -c "import cmake; print(cmake.CMAKE_BIN_DIR)")
+_PYTHON_HOST_PLATFORM=linux-$arch CMAKE_EXECUTABLE=$cmake_bin/cmake CMAKE_GENERATOR="Unix Makefiles" \
+  CMAKE_BUILD_PARALLEL_LEVEL=${JOBS:-2} "$py" -m pip wheel -v "$root" -w "$work" --no-deps \
   -C "build-dir=$work/cmake" "${define[@]}" >> "$log" 2>&1 || fail "building the wheel"
 
 step "repairing it with auditwheel into manylinux_2_17_$arch"
