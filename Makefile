@@ -40,14 +40,19 @@ deps:
 	fi
 
 # The venv is ready only once its marker exists: a creation that failed or was
-# interrupted leaves nothing that a rerun mistakes for a working venv.
+# interrupted leaves nothing that a rerun mistakes for a working venv. The
+# marker holds the tools it was made with, so a venv made before a change of
+# VENV_TOOLS is made anew.
+ifneq ($(file < $(VENV)/.ready),$(VENV_TOOLS))
+.PHONY: $(VENV)/.ready
+endif
 $(VENV)/.ready: | deps
 	@echo "creating $(VENV) with an up-to-date pip and $(VENV_TOOLS)"
 	@rm -rf $(VENV); mkdir -p $(LOGS); \
 	{ $(PYTHON) -m venv $(VENV) && $(PY) -m pip install --upgrade pip \
 	  && $(PY) -m pip install $(VENV_TOOLS); } > $(LOGS)/venv.log 2>&1 \
 	|| { tail -20 $(LOGS)/venv.log; rm -rf $(VENV); echo "creating $(VENV) failed (log: $(LOGS)/venv.log)"; exit 1; }
-	@touch $@
+	@printf "%s\n" "$(VENV_TOOLS)" > $@
 
 venv: deps $(VENV)/.ready
 
