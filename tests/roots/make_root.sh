@@ -22,6 +22,11 @@ skip() { echo "skipped: $*"; exit 77; }
 
 ready() { [ -d "$root" ] && [ "$(cat "$marker" 2>/dev/null)" = "$recipe" ]; }
 [ "$(id -u)" = 0 ] || skip "a Debian root needs root to make and enter (running as uid $(id -u))"
+# Every mount here is made in a private mount namespace, which needs / to be
+# a mount point. Inside a chroot it is not, and the mounts could not be kept
+# from the machine's own namespace.
+unshare --mount --propagation private true 2> /dev/null \
+  || skip "mounts cannot be made private here (/ is not a mount point, as in a chroot)"
 # A foreign root, even a cached one, is of use only while qemu runs its binaries.
 foreign=false
 if [ "$arch" != "$(dpkg --print-architecture)" ]; then
