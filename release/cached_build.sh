@@ -1,0 +1,26 @@
+# Sourced by the release scripts that build something once into the cache
+# outside the checkout (ORVIK_CACHE, by default ~/.cache/orvik), shared by
+# clean clones and CI on the same machine.
+#   cached_build LOCK PREFIX MARKER BUILD
+# Prints PREFIX once PREFIX/MARKER exists. Otherwise, holding LOCK (so that
+# builds running at once make it once), it calls the caller's function
+# BUILD WORK STAGE: build in the folder WORK, install into the folder STAGE.
+# STAGE is then renamed to PREFIX, so nobody ever sees a half-made PREFIX,
+# and WORK is removed. A failed BUILD leaves PREFIX absent.
+cached_build() {
+  local lock=$1 prefix=$2 marker=$3 build=$4
+  if [ -e "$prefix/$marker" ]; then echo "$prefix"; return 0; fi
+  mkdir -p "$(dirname "$prefix")"
+  (
+    exec 9> "$lock"
+    flock 9
+    if [ ! -e "$prefix/$marker" ]; then
+      rm -rf "$prefix" "$prefix.build" "$prefix.tmp"
+      "$build" "$prefix.build" "$prefix.tmp"
+      [ -e "$prefix.tmp/$marker" ] || { echo "cached_build: $build made no $marker" >&2; exit 1; }
+      mv "$prefix.tmp" "$prefix"
+      rm -rf "$prefix.build"
+    fi
+  ) || return 1
+  echo "$prefix"
+}
