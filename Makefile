@@ -157,7 +157,7 @@ lib-test: install
 	  $(MAKE) --no-print-directory -C $(LIB_COPY) install-lib PREFIX=$(LIB_PREFIX) JOBS=$(JOBS) > $(LOGS)/lib-build.log 2>&1 \
 	  || { tail -30 $(LOGS)/lib-build.log; echo "the plain build failed (log: $(LOGS)/lib-build.log)"; exit 1; }; \
 	echo "built and installed in $$(( $$(date +%s) - start )) s:" \
-	  $$(cd $(LIB_PREFIX) && du -h lib/libremote_session_client.so.0 lib/libremote_session_client.a bin/orvik-session | tr '\t\n' '  ')
+	  $$(cd $(LIB_PREFIX) && du -hL lib/libremote_session_client.so.0 lib/libremote_session_client.a bin/orvik-session | tr '\t\n' '  ')
 	ORVIK_LIB_PREFIX=$(LIB_PREFIX) $(PY) -m pytest -q tests/library
 
 # Benchmarks: orvik against the floor and a pycapnp client on a canned C++
