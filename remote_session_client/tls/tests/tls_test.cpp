@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include "interrupting_timer.h"
 #include "remote_session_client/client.h"
 #include "remote_session_client/protocol.h"
 #include "test_gateway.h"
@@ -252,6 +253,25 @@ TEST(Tls, RawStream) {
   // The rest of the answer came in the same record: TLS holds it, the
   // socket shows nothing more.
   EXPECT_GT(stream.pending(), 0u);
+}
+
+// Signals more often than io_timeout: a TLS read on a silent gateway still
+// ends within its one time-out, with a socket time-out's text.
+TEST(Tls, InterruptedReadEndsWithinItsTimeOut) {
+  using testing::InterruptingTimer;
+  std::optional<TlsTestServer> silent;
+  {
+    InterruptingTimer::Blocked in_servers;
+    // Reads the request, answers nothing, then waits for the next one.
+    silent.emplace(TlsTestServer::Options{pki().localhost}, std::vector<TestGateway::Step>{answer_raw({}), answer_raw({})});
+  }
+  ClientConfig config = silent->config(pki().ca.cert);
+  config.io_timeout = Duration::from_millis(300);
+  auto client = connect(config, tls_transport());
+  ASSERT_TRUE(client) << text_of(client);
+  InterruptingTimer timer(std::chrono::milliseconds(50));
+  EXPECT_EQ(text_of(client->system_motd()), "frame I/O failed: Resource temporarily unavailable (os error 11)");
+  EXPECT_LT(timer.signals(), InterruptingTimer::kMostSignals);
 }
 
 }  // namespace
