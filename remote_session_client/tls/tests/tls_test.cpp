@@ -175,6 +175,17 @@ TEST(Tls, EndOfStream) {
   }
 }
 
+// The plain transport never sends in clear what was meant to be encrypted:
+// a configuration asking for TLS ends connect at once, without a retry.
+TEST(Tls, PlainTransportRefusesATlsConfiguration) {
+  TestGateway gateway({});
+  ClientConfig config = gateway.config();
+  config.connect_deadline = Duration::from_secs(60);
+  config.tls = TlsConfig{.ca_file = pki().ca.cert};
+  EXPECT_EQ(text_of(connect(config)), "TLS handshake with 127.0.0.1:" + std::to_string(gateway.port()) +
+                                          " failed: no TLS layer is linked into this program");
+}
+
 // A peer that takes the TCP connection and never answers the handshake
 // fails the attempt after io_timeout, like a connect that does not
 // complete, and is retried until the deadline.
