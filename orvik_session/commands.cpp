@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <nlohmann/json.hpp>
 
 #include "manual.h"
 #include "output.h"
@@ -208,7 +207,7 @@ UsageError needs_login(std::string_view command) {
 std::string command_names(Where where) {
   std::string out;
   for (const CommandSpec& spec : kCommands) {
-    if (spec.where != Where::Anywhere && spec.where != where) continue;
+    if (!usable(spec, where)) continue;
     if (!out.empty()) out += ", ";
     out += spec.name;
   }
@@ -218,7 +217,7 @@ std::string command_names(Where where) {
 // The command named and its operands, checked, or what is wrong.
 std::expected<std::pair<const CommandSpec*, Args>, UsageError> checked(const Words& words, Where where) {
   const CommandSpec* spec = find_command(*words.command);
-  if (!spec || (spec->where != Where::Anywhere && spec->where != where)) {
+  if (!spec || !usable(*spec, where)) {
     return std::unexpected(UsageError{"unknown command " + quoted_word(*words.command) + "; the commands are: " +
                                       command_names(where)});
   }

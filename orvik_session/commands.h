@@ -71,6 +71,11 @@ struct CommandSpec {
   Operand completes = Operand::Nothing;
 };
 
+// Whether `command` can be given in `where` (CommandLine or Shell).
+inline bool usable(const CommandSpec& command, Where where) {
+  return command.where == Where::Anywhere || command.where == where;
+}
+
 std::span<const CommandSpec> command_table();
 const CommandSpec* find_command(std::string_view name);
 

@@ -84,7 +84,7 @@ std::string command_synopsis(const CommandSpec& c) {
 std::string commands_help(Where where) {
   std::string out;
   for (const CommandSpec& c : command_table()) {
-    if (c.where != Where::Anywhere && c.where != where) continue;
+    if (!usable(c, where)) continue;
     out += padded("  " + command_synopsis(c), kCommandColumn) + std::string(c.summary) + "\n";
   }
   return out;
@@ -165,7 +165,7 @@ std::string spellings(const OptionSpec& o, std::string_view separator) {
 
 std::string shell_commands() {
   return joined(command_table(), [](const CommandSpec& c) {
-    return c.where == Where::Shell ? std::string() : std::string(c.name);
+    return usable(c, Where::CommandLine) ? std::string(c.name) : std::string();
   });
 }
 
@@ -265,7 +265,7 @@ std::string zsh_script() {
   }
   std::string commands;
   for (const CommandSpec& c : command_table()) {
-    if (c.where == Where::Shell) continue;
+    if (!usable(c, Where::CommandLine)) continue;
     commands += "    '" + std::string(c.name) + ":" + zsh_quoted(c.summary) + "'\n";
   }
   return "#compdef orvik-session\n"

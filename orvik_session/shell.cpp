@@ -100,7 +100,7 @@ std::vector<std::string> candidates(std::span<const std::string_view> before, st
   }
   if (words.empty()) {
     for (const CommandSpec& c : command_table()) {
-      if (c.where != Where::CommandLine) out.emplace_back(c.name);
+      if (usable(c, Where::Shell)) out.emplace_back(c.name);
     }
     return out;
   }
