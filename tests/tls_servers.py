@@ -56,12 +56,12 @@ def stunnel(folder: Path, backend_port: int, cert: Path, key: Path, client_ca: O
     if STUNNEL is None:
         pytest.skip("stunnel4 is not installed (make deps installs it)")
     port = free_port()
-    lines = ["foreground = yes", "pid =", f"output = {folder / 'stunnel.log'}", "debug = info",
+    lines = ["foreground = yes", "pid =", f"output = {folder / f'stunnel-{port}.log'}", "debug = info",
              "[gateway]", f"accept = 127.0.0.1:{port}", f"connect = 127.0.0.1:{backend_port}",
              f"cert = {cert}", f"key = {key}", *settings]
     if client_ca is not None:
         lines += [f"CAfile = {client_ca}", "requireCert = yes", "verifyChain = yes"]
-    config = folder / "stunnel.conf"
+    config = folder / f"stunnel-{port}.conf"
     config.write_text("\n".join(lines) + "\n")
     process = subprocess.Popen([STUNNEL, str(config)], stdin=subprocess.DEVNULL)
     try:
