@@ -58,14 +58,11 @@ class InUse {
   explicit InUse(ClientState& state) : state_(state) {}
 
   // Runs `operation` on the library client: a failure becomes RuntimeError,
-  // a success goes through `convert` into a new object. The owner is checked
-  // once more here, where the request is sent: use was taken before the
-  // arguments were converted, and converting them runs Python code (an
-  // __index__) that may have forked since. The child must not send on its
-  // parent's connection.
+  // a success goes through `convert` into a new object. A child made by
+  // fork() (before the call, or by an argument's __index__ during it) is
+  // refused by the library itself, before anything is sent.
   template <typename Operation, typename Convert>
   PyObject* send(Operation&& operation, Convert&& convert) {
-    if (!state_.use.owner().check()) return nullptr;
     auto result = operation(state_.client);
     if (!result) return raise_runtime_error(result.error());
     if constexpr (std::is_void_v<typename decltype(result)::value_type>) {
@@ -243,14 +240,14 @@ PyObject* enter(PyObject* self, PyObject*) {
 
 // One logout whatever happened in the block and whatever the client's state;
 // its outcome is dropped so that the block's own exception, if any, is the
-// one the caller sees. In a child made by fork() the connection is the
-// parent's: nothing is sent, and no refusal of ours replaces that exception.
+// one the caller sees. It goes through the library's one door like every
+// request: in a child made by fork() nothing is sent, and the refusal is
+// dropped with the rest.
 PyObject* exit(PyObject* self, PyObject* args, PyObject* kwargs) {
   std::array<PyObject*, 3> bound{};
   if (!bind_arguments(kExit, args, kwargs, bound)) return nullptr;
   ClientState* state = client_state(self);
   if (state == nullptr) return nullptr;
-  if (!state->use.owner().is_current()) Py_RETURN_FALSE;
   ExclusiveUse use(state->use);
   if (!use.acquired()) return nullptr;
   static_cast<void>(state->client.logout());

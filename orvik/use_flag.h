@@ -1,7 +1,6 @@
 // UseFlag: the exclusive/shared use rule of one Client object.
 #pragma once
 
-#include "owner_process.h"
 #include "pyref.h"
 
 namespace orvik {
@@ -16,26 +15,19 @@ class UseFlag {
   UseFlag(const UseFlag&) = delete;
   UseFlag& operator=(const UseFlag&) = delete;
 
-  const OwnerProcess& owner() const { return owner_; }
-
  private:
   friend class ExclusiveUse;
   friend class SharedUse;
   static constexpr int kExclusive = -1;
   // 0: unused; kExclusive: one exclusive use; above 0: that many shared uses.
   int state_ = 0;
-  // Exclusive use, which every call that sends takes, is for this process
-  // only; shared use sends nothing and is allowed anywhere.
-  OwnerProcess owner_;
 };
 
 // Holds exclusive use for its lifetime. Check acquired() after construction;
-// when false, a RuntimeError has been set: "Already borrowed", or the
-// refusal of a process other than the creating one.
+// when false, a RuntimeError "Already borrowed" has been set.
 class ExclusiveUse {
  public:
   explicit ExclusiveUse(UseFlag& flag) {
-    if (!flag.owner_.check()) return;
     if (flag.state_ != 0) {
       PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
       return;

@@ -13,6 +13,7 @@ using E = remote_session_client::RemoteSessionClientError;
 struct StatusOf {
   int operator()(const E::Resolve&) const { return kExitConnect; }
   int operator()(const E::ConnectTimeout&) const { return kExitConnect; }
+  int operator()(const E::Tls&) const { return kExitConnect; }
   int operator()(const E::Remote&) const { return kExitRefused; }
   int operator()(const auto&) const { return kExitProtocol; }
 };

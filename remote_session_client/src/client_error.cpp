@@ -23,9 +23,13 @@ std::string to_string(const RemoteSessionClientError& error) {
           return "remote gateway denied request: code=" + e.code + " message=" + quoted(e.message);
         } else if constexpr (std::is_same_v<V, E::UnexpectedResponse>) {
           return "request " + e.request + " received unexpected response " + e.response;
-        } else {
-          static_assert(std::is_same_v<V, E::OutOfStep>);
+        } else if constexpr (std::is_same_v<V, E::OutOfStep>) {
           return "connection is out of step after an earlier frame failure; create a new Client";
+        } else if constexpr (std::is_same_v<V, E::OtherProcess>) {
+          return "Client was created in another process; create a new Client in this process";
+        } else {
+          static_assert(std::is_same_v<V, E::Tls>);
+          return "TLS handshake with " + e.target + " failed: " + e.reason;
         }
       },
       error.value);

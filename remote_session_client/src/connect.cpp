@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <variant>
 
 #include "remote_session_client/client.h"
 #include "resolve.h"
@@ -26,16 +27,12 @@ std::expected<Socket, IoError> connect_to(const SocketAddress& address, Duration
   if (::connect(socket.fd(), address.get(), address.length) != 0) {
     // EINTR leaves the connection in progress, like EINPROGRESS.
     if (errno != EINPROGRESS && errno != EINTR) return std::unexpected(IoError::os(errno));
-    const auto deadline = saturating_deadline(MonotonicClock::now(), timeout);
-    for (;;) {
-      pollfd ready{socket.fd(), POLLOUT, 0};
-      const auto now = MonotonicClock::now();
-      const int rc = ::poll(&ready, 1, poll_timeout_ms(now, deadline));
-      if (rc > 0) break;
-      if (rc < 0 && errno != EINTR) return std::unexpected(IoError::os(errno));
-      if (rc == 0 && MonotonicClock::now() >= deadline) {
+    // Interruptions resume the wait within what is left of the one time-out.
+    if (auto ready = wait_ready(socket.fd(), POLLOUT, io_deadline(timeout)); !ready) {
+      if (ready.error().kind == IoError::Kind::Os && ready.error().os_code == EAGAIN) {
         return std::unexpected(IoError::made(IoError::Kind::TimedOut));
       }
+      return std::unexpected(std::move(ready.error()));
     }
     int failure = 0;
     socklen_t length = sizeof failure;
@@ -65,9 +62,11 @@ std::expected<void, IoError> set_timeouts(const Socket& socket, Duration timeout
 }
 
 // One attempt: resolve afresh, then every address in the resolver's order
-// until one connects. A failure to set the time-outs ends the attempt.
-std::expected<Socket, RemoteSessionClientError> attempt(const ClientConfig& config,
-                                                         const std::string& target) {
+// until one connects and the transport's stream opens on it. A failure to
+// set the time-outs, or a refusal of the transport, ends the attempt.
+std::expected<std::unique_ptr<ByteStream>, RemoteSessionClientError> attempt(const ClientConfig& config,
+                                                                             const std::string& target,
+                                                                             const Transport& transport) {
   using E = RemoteSessionClientError;
   auto addresses = resolve(config.host, config.port);
   if (!addresses) return std::unexpected(E{E::Resolve{target, std::move(addresses.error())}});
@@ -82,15 +81,20 @@ std::expected<Socket, RemoteSessionClientError> attempt(const ClientConfig& conf
     if (auto set = set_timeouts(*socket, config.io_timeout); !set) {
       return std::unexpected(E{E::Io{std::move(set.error())}});
     }
-    return std::move(*socket);
+    auto stream = transport.open(std::move(*socket), config, target);
+    if (stream) return stream;
+    // An I/O failure of a handshake counts as this address's failure.
+    auto* io = std::get_if<E::Io>(&stream.error().value);
+    if (io == nullptr) return stream;
+    last_error = std::move(io->error);
   }
   return std::unexpected(E{E::Io{std::move(last_error)}});
 }
 
-std::optional<std::string> peer_of(const Socket& socket) {
+std::optional<std::string> peer_of(int fd) {
   SocketAddress peer;
   peer.length = sizeof peer.storage;
-  if (::getpeername(socket.fd(), reinterpret_cast<sockaddr*>(&peer.storage), &peer.length) != 0) {
+  if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer.storage), &peer.length) != 0) {
     return std::nullopt;
   }
   return format_address(peer);
@@ -98,38 +102,55 @@ std::optional<std::string> peer_of(const Socket& socket) {
 
 }  // namespace
 
-RemoteSessionClient::RemoteSessionClient(ClientConfig config, Transcript transcript, Socket stream)
+RemoteSessionClient::RemoteSessionClient(ClientConfig config, Transcript transcript,
+                                         std::unique_ptr<ByteStream> stream)
     : config_(std::move(config)), transcript_(std::move(transcript)), stream_(std::move(stream)) {}
 
-std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config) {
+std::expected<OpenedStream, RemoteSessionConnectError> open_stream(const ClientConfig& config,
+                                                                   const Transport& transport) {
+  using E = RemoteSessionClientError;
   const std::string target = config.host + ":" + std::to_string(config.port);
   const auto deadline = saturating_deadline(MonotonicClock::now(), config.connect_deadline);
   Transcript transcript;
   transcript.record(event::Connect{target});
 
   // The deadline is looked at only after a failure: the first attempt always
-  // runs, and an attempt that started is never cut short.
-  Socket stream;
+  // runs, and an attempt that started is never cut short. A refused
+  // handshake is final: the same certificate would be refused again.
+  std::unique_ptr<ByteStream> stream;
   for (;;) {
-    auto connected = attempt(config, target);
+    auto connected = attempt(config, target, transport);
     if (connected) {
       stream = std::move(*connected);
       break;
     }
+    if (std::holds_alternative<E::Tls>(connected.error().value)) {
+      return std::unexpected(RemoteSessionConnectError{std::move(connected.error()), std::move(transcript)});
+    }
     if (MonotonicClock::now() >= deadline) {
-      using E = RemoteSessionClientError;
       return std::unexpected(RemoteSessionConnectError{
           E{E::ConnectTimeout{target, to_string(connected.error())}}, std::move(transcript)});
     }
     sleep_for(config.connect_retry_interval);
   }
 
-  if (auto peer = peer_of(stream)) {
+  if (auto peer = peer_of(stream->fd())) {
     transcript.record(event::Connected{std::move(*peer)});
   } else {
     transcript.record(event::Note{"connected but peer address was unavailable"});
   }
-  return RemoteSessionClient(std::move(config), std::move(transcript), std::move(stream));
+  return OpenedStream{std::move(stream), std::move(transcript)};
+}
+
+std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config,
+                                                                     const Transport& transport) {
+  auto opened = open_stream(config, transport);
+  if (!opened) return std::unexpected(std::move(opened.error()));
+  return RemoteSessionClient(std::move(config), std::move(opened->transcript), std::move(opened->stream));
+}
+
+std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config) {
+  return connect(std::move(config), plain_transport());
 }
 
 }  // namespace remote_session_client

@@ -1,7 +1,5 @@
 // Reading frames: FrameReader, and read_frame as a reader that receives
 // nothing past the frame it returns.
-#include <sys/socket.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -9,7 +7,9 @@
 #include <variant>
 
 #include "frame_internal.h"
+#include "remote_session_client/byte_stream.h"
 #include "remote_session_client/frame.h"
+#include "socket_stream.h"
 
 namespace remote_session_client {
 
@@ -42,20 +42,13 @@ std::expected<std::size_t, FrameError> checked_length(const std::uint8_t* prefix
   return length;
 }
 
-// One recv into `dest` (room > 0): the count received, never 0. EINTR is
-// retried; a peer that closed is an unexpected end of file, since the reader
-// is still missing bytes of a frame.
-std::expected<std::size_t, IoError> receive_some(int fd, std::uint8_t* dest, std::size_t room) {
-  for (;;) {
-    const ssize_t got = ::recv(fd, dest, room, 0);
-    if (got > 0) return static_cast<std::size_t>(got);
-    if (got == 0) return std::unexpected(IoError::made(IoError::Kind::UnexpectedEof));
-    if (errno != EINTR) return std::unexpected(IoError::os(errno));
-  }
-}
-
-std::unexpected<FrameError> io_failure(IoError error) {
-  return std::unexpected(FrameError{FrameError::Io{std::move(error)}});
+// One receive into `dest` (room > 0): the count received, never 0. A peer
+// that ended the stream is an unexpected end of file, since the reader is
+// still missing bytes of a frame.
+std::expected<std::size_t, IoError> receive_some(ByteStream& stream, std::uint8_t* dest, std::size_t room) {
+  auto got = stream.read_some(std::span(dest, room));
+  if (got && *got == 0) return std::unexpected(IoError::made(IoError::Kind::UnexpectedEof));
+  return got;
 }
 
 }  // namespace
@@ -65,8 +58,7 @@ FrameReader::FrameReader(FrameReader&& other) noexcept
       capacity_(std::exchange(other.capacity_, 0)),
       begin_(std::exchange(other.begin_, 0)),
       end_(std::exchange(other.end_, 0)),
-      exact_(other.exact_),
-      at_boundary_(std::exchange(other.at_boundary_, true)) {}
+      exact_(other.exact_) {}
 
 FrameReader& FrameReader::operator=(FrameReader&& other) noexcept {
   if (this != &other) {
@@ -75,7 +67,6 @@ FrameReader& FrameReader::operator=(FrameReader&& other) noexcept {
     begin_ = std::exchange(other.begin_, 0);
     end_ = std::exchange(other.end_, 0);
     exact_ = other.exact_;
-    at_boundary_ = std::exchange(other.at_boundary_, true);
   }
   return *this;
 }
@@ -107,14 +98,14 @@ void FrameReader::trim() {
 std::unexpected<FrameError> FrameReader::lose_frame(IoError error) {
   // Nothing is resynchronised differently from the stream itself. Had any
   // of the frame's bytes arrived, the stream is now inside that frame.
-  if (buffered() > 0) at_boundary_ = false;
+  const bool inside_frame = buffered() > 0;
   begin_ = end_ = kPrefixAt;
-  return io_failure(std::move(error));
+  return std::unexpected(FrameError{FrameError::Io{std::move(error)}, inside_frame});
 }
 
-std::expected<void, IoError> FrameReader::fill_to(int fd, std::size_t target) {
+std::expected<void, IoError> FrameReader::fill_to(ByteStream& stream, std::size_t target) {
   while (end_ < target) {
-    auto got = receive_some(fd, bytes() + end_, room_for(target));
+    auto got = receive_some(stream, bytes() + end_, room_for(target));
     if (!got) return std::unexpected(std::move(got.error()));
     end_ += *got;
   }
@@ -130,7 +121,7 @@ void FrameReader::make_room(std::size_t frame_end) {
   if (frame_end > capacity_) restart(std::max(frame_end, kRetainedCapacity));
 }
 
-std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit) {
+std::expected<ByteView, FrameError> FrameReader::read(ByteStream& stream, std::size_t limit) {
   if (!words_) restart(first_capacity(limit));
   if (begin_ != kPrefixAt) {
     // Usually nothing is left; otherwise the start of a later frame, which
@@ -141,29 +132,39 @@ std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit)
     end_ = kPrefixAt + kept;
   }
 
-  if (auto filled = fill_to(fd, begin_ + kPrefixLen); !filled) return lose_frame(std::move(filled.error()));
+  if (auto filled = fill_to(stream, begin_ + kPrefixLen); !filled) return lose_frame(std::move(filled.error()));
   auto length = checked_length(bytes() + begin_, limit);
   if (!length) {
     // A refused prefix is consumed; whatever followed it stays, as it
     // would have stayed on the stream. A zero length is a whole frame; a
     // refused one leaves its payload unread, and the stream inside it.
     begin_ += kPrefixLen;
-    if (!std::holds_alternative<FrameError::Empty>(length.error().value)) at_boundary_ = false;
+    length.error().inside_frame = !std::holds_alternative<FrameError::Empty>(length.error().value);
     return std::unexpected(std::move(length.error()));
   }
 
   const std::size_t frame_end = kPayloadAt + *length;
   make_room(frame_end);
-  if (auto filled = fill_to(fd, frame_end); !filled) return lose_frame(std::move(filled.error()));
+  if (auto filled = fill_to(stream, frame_end); !filled) return lose_frame(std::move(filled.error()));
   begin_ = frame_end;
   return ByteView(bytes() + kPayloadAt, *length);
 }
 
-std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit) {
+std::expected<ByteView, FrameError> FrameReader::read(int fd, std::size_t limit) {
+  SocketStream stream(fd);
+  return read(stream, limit);
+}
+
+std::expected<Bytes, FrameError> read_frame(ByteStream& stream, std::size_t limit) {
   FrameReader reader(FrameReader::Receive::Exact);
-  auto frame = reader.read(fd, limit);
+  auto frame = reader.read(stream, limit);
   if (!frame) return std::unexpected(std::move(frame.error()));
   return Bytes(frame->begin(), frame->end());
+}
+
+std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit) {
+  SocketStream stream(fd);
+  return read_frame(stream, limit);
 }
 
 }  // namespace remote_session_client

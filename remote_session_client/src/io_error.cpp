@@ -34,6 +34,8 @@ std::string to_string(const IoError& error) {
       return "failed to lookup address information: " + error.detail;
     case IoError::Kind::NulInHost:
       return "host name contains a NUL byte";
+    case IoError::Kind::Tls:
+      return "TLS: " + error.detail;
   }
   return {};
 }

@@ -134,22 +134,22 @@ TEST(WriteFrame, ClosedPeerIsAnErrorNotASignal) {
 
 // The peer reads a frame cut partway as the start of a longer one; one that
 // failed before its first byte leaves nothing behind.
-TEST(FrameWriter, ReportsAFrameCutPartway) {
+TEST(WriteFrame, SaysWhetherItStoppedInsideTheFrame) {
   {
     auto [a, b] = stream_pair();
     timeval short_wait{0, 20'000};
     ::setsockopt(a.fd(), SOL_SOCKET, SO_SNDTIMEO, &short_wait, sizeof short_wait);
     // Nobody reads: the socket buffers take part of the frame, then the send times out.
     const Bytes payload(8 << 20, 'x');
-    FrameWriter writer;
-    ASSERT_FALSE(writer.write(a.fd(), payload));
-    EXPECT_FALSE(writer.at_boundary());
+    auto written = write_frame(a.fd(), payload);
+    ASSERT_FALSE(written);
+    EXPECT_TRUE(written.error().inside_frame);
   }
   auto [a, b] = stream_pair();
   b.reset();
-  FrameWriter writer;
-  ASSERT_FALSE(writer.write(a.fd(), Bytes{1}));
-  EXPECT_TRUE(writer.at_boundary());
+  auto written = write_frame(a.fd(), Bytes{1});
+  ASSERT_FALSE(written);
+  EXPECT_FALSE(written.error().inside_frame);
 }
 
 TEST(ReadFrame, RefusesBadPrefixes) {

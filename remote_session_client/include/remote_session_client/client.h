@@ -1,10 +1,12 @@
-// RemoteSessionClient: one blocking TCP connection to a session gateway, the
-// sequence counter of its requests, its transcript and its session state.
+// RemoteSessionClient: one blocking connection to a session gateway (the TCP
+// socket, or a TLS session on it), the sequence counter of its requests, its
+// transcript and its session state.
 #pragma once
 
 #include <cstdint>
 #include <expected>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,13 +14,14 @@
 #include <utility>
 #include <vector>
 
+#include "remote_session_client/byte_stream.h"
 #include "remote_session_client/client_error.h"
 #include "remote_session_client/config.h"
 #include "remote_session_client/frame.h"
+#include "remote_session_client/owner_process.h"
 #include "remote_session_client/records.h"
 #include "remote_session_client/request.h"
 #include "remote_session_client/response.h"
-#include "remote_session_client/socket.h"
 #include "remote_session_client/transcript.h"
 
 namespace remote_session_client {
@@ -38,12 +41,15 @@ class RemoteSessionClient {
   RemoteSessionClient& operator=(RemoteSessionClient&&) noexcept = default;
   RemoteSessionClient(const RemoteSessionClient&) = delete;
   RemoteSessionClient& operator=(const RemoteSessionClient&) = delete;
-  // Destroying the client closes the socket and sends nothing.
+  // Destroying the client closes the socket. On the plain socket nothing is
+  // sent; a TLS session says close_notify, in the creating process only.
   ~RemoteSessionClient() = default;
 
   // One exchange: next seq, Request event, encode, one frame out, one frame
-  // in, decode, Response event. No retry, no reconnection. Once the stream
-  // is out of step (in_step), it fails with OutOfStep and does nothing else.
+  // in, decode, Response event. No retry, no reconnection. The one door
+  // every request goes through: in a process other than the one that
+  // connected it fails with OtherProcess, once the stream is out of step
+  // (in_step) with OutOfStep, and does nothing else.
   ClientResult<Transacted> transact(RequestKind request);
 
   // Operations. Each is one transact and the response-acceptance rule.
@@ -67,16 +73,17 @@ class RemoteSessionClient {
   const std::optional<SessionStarted>& current_session() const { return current_session_; }
   bool logged_out() const { return logged_out_; }
   std::uint32_t next_seq() const { return next_seq_; }
-  int fd() const { return stream_.fd(); }
+  int fd() const { return stream_ ? stream_->fd() : -1; }
   // False once a frame failure stopped inside a frame, in either direction:
   // the bytes that follow are no longer frame boundaries, for us or for the
   // gateway. A failure on a whole frame (a codec error, a wrong seq, a
   // refusal, a time-out before the answer's first byte) leaves it true.
-  bool in_step() const { return requests_.at_boundary() && frames_.at_boundary(); }
+  bool in_step() const { return in_step_; }
 
  private:
-  friend std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
-  RemoteSessionClient(ClientConfig config, Transcript transcript, Socket stream);
+  friend std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config,
+                                                                               const Transport& transport);
+  RemoteSessionClient(ClientConfig config, Transcript transcript, std::unique_ptr<ByteStream> stream);
 
   // Records the accepted banner; the view is of the transcript's copy.
   ClientResult<std::string_view> recorded_system_motd();
@@ -89,15 +96,15 @@ class RemoteSessionClient {
   ClientConfig config_;
   Transcript transcript_;
   std::optional<SessionStarted> current_session_;
-  Socket stream_;
-  // Sends the requests; knows whether one stopped partway.
-  FrameWriter requests_;
+  std::unique_ptr<ByteStream> stream_;
+  OwnerProcess owner_;
   // Receives the answers; owns the one buffer they arrive in.
   FrameReader frames_;
   // Each request is encoded here, reusing the storage of the one before.
   Bytes request_bytes_;
   std::uint32_t next_seq_ = 1;
   bool logged_out_ = false;
+  bool in_step_ = true;
 };
 
 template <typename Read>
@@ -108,9 +115,22 @@ ClientResult<std::invoke_result_t<Read&, std::string_view>> RemoteSessionClient:
 }
 
 // Resolves, connects (every address in turn, each bounded by io_timeout),
-// retries every connect_retry_interval until connect_deadline has passed, then
-// sets the socket's read and write time-outs. Only ever fails with
-// ConnectTimeout, which carries the last attempt's error text.
+// sets the socket's read and write time-outs and opens the transport's
+// stream on it (the TLS handshake, bounded by io_timeout too); retries every
+// connect_retry_interval until connect_deadline has passed. Fails with
+// ConnectTimeout, which carries the last attempt's error text, or at once
+// with the transport's refusal (Tls). connect(config) is the plain socket.
+std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config,
+                                                                     const Transport& transport);
 std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
+
+// A connected stream for raw bytes (a tunnel), reached as connect reaches
+// one, and the transcript of getting there (Connect, Connected).
+struct OpenedStream {
+  std::unique_ptr<ByteStream> stream;
+  Transcript transcript;
+};
+std::expected<OpenedStream, RemoteSessionConnectError> open_stream(const ClientConfig& config,
+                                                                   const Transport& transport);
 
 }  // namespace remote_session_client

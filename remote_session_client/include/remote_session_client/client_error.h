@@ -22,15 +22,24 @@ struct RemoteSessionClientError {
   struct UnexpectedResponse { std::string response; std::string request; };
   // An earlier frame failure left the stream inside a frame; nothing was sent.
   struct OutOfStep {};
+  // The client was made in another process (before a fork); nothing was sent.
+  struct OtherProcess {};
+  // The TLS handshake was refused on certificate or protocol grounds;
+  // `reason` is the TLS library's ("certificate verify failed (certificate
+  // has expired)"). Ends connect at once: retrying cannot change it.
+  struct Tls { std::string target; std::string reason; };
 
-  std::variant<Resolve, ConnectTimeout, Io, Frame, Protocol, Remote, UnexpectedResponse, OutOfStep> value;
+  std::variant<Resolve, ConnectTimeout, Io, Frame, Protocol, Remote, UnexpectedResponse, OutOfStep,
+               OtherProcess, Tls>
+      value;
 };
 
 // The one place each client error text is built; a wrapping variant shows
 // exactly the text of what it wraps.
 std::string to_string(const RemoteSessionClientError& error);
 
-// What a failed connect returns: the error (always ConnectTimeout) and the
+// What a failed connect returns: the error (ConnectTimeout, or Tls for a
+// refused handshake) and the
 // transcript recorded up to the failure.
 struct RemoteSessionConnectError {
   RemoteSessionClientError error;

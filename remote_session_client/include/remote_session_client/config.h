@@ -41,6 +41,25 @@ inline constexpr std::uint64_t kSystemInfoInterfaceId = 0xfbbdc602980cb986ULL;
 
 AuthMode default_auth_mode();
 
+// TLS on the connection: pure data here; the TLS layer (remote_session_client_tls)
+// acts on it. The gateway's certificate is always verified, and nothing here
+// can turn that off: a self-signed gateway is trusted by naming its
+// certificate as `ca_file`.
+struct TlsConfig {
+  // PEM file of the certificates to trust. Absent: the machine's store
+  // (SSL_CERT_FILE and SSL_CERT_DIR first, then the distributions' bundles).
+  std::optional<std::string> ca_file;
+  // The name checked against the certificate and sent as SNI. Absent: the
+  // host; an IP-literal host is checked against the certificate's IP
+  // addresses and sends no SNI.
+  std::optional<std::string> server_name;
+  // PEM client certificate (chain) and its private key, for mutual TLS; both
+  // or neither.
+  std::optional<std::string> cert_file;
+  std::optional<std::string> key_file;
+  friend bool operator==(const TlsConfig&, const TlsConfig&) = default;
+};
+
 struct ClientConfig {
   std::string host = "127.0.0.1";
   std::uint16_t port = 2327;
@@ -53,6 +72,8 @@ struct ClientConfig {
   // Largest response payload accepted: a 4-byte prefix could otherwise ask
   // us to allocate 4 GiB.
   std::size_t max_frame_len = 1'048'576;
+  // Absent: frames travel on the plain socket.
+  std::optional<TlsConfig> tls;
 
   // Settings of a scripted run. No operation of this library reads them;
   // they are kept and copied with the configuration.

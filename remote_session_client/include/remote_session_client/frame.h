@@ -15,6 +15,8 @@
 
 namespace remote_session_client {
 
+class ByteStream;
+
 struct FrameError {
   struct Io { IoError error; };
   struct Empty {};
@@ -22,38 +24,31 @@ struct FrameError {
   struct LengthOverflow { std::size_t length; };
 
   std::variant<Io, Empty, TooLarge, LengthOverflow> value;
+  // Whether the failure stopped inside a frame: a refused length whose
+  // payload stays unread, a receive that failed after some of the frame's
+  // bytes arrived, or a send that failed after some went out. The bytes that
+  // follow on that stream are no longer frame boundaries, for us or for the
+  // peer. A zero length, and a failure before the frame's first byte, leave
+  // the stream between frames.
+  bool inside_frame = false;
 };
 
 // "frame I/O failed: ...", "empty Cap'n Proto frame is invalid", ...
 std::string to_string(const FrameError& error);
 
-// Writes one frame on a blocking, connected socket. The prefix and the payload
-// leave in one scatter-gather send (two iovecs), so Nagle's algorithm never
-// holds the payload back behind the peer's delayed ACK. EINTR is retried.
+// Writes one frame. The prefix and the payload leave in one piece (one
+// scatter-gather send, or one TLS record), so Nagle's algorithm never holds
+// the payload back behind the peer's delayed ACK.
+std::expected<void, FrameError> write_frame(ByteStream& stream, ByteView payload);
+// The same on a blocking, connected socket.
 std::expected<void, FrameError> write_frame(int fd, ByteView payload);
-
-// Writes frames like write_frame, and tells where a failure left the peer's
-// stream. A write that fails after part of its frame went out leaves the
-// peer reading the bytes that follow as the rest of that frame, so no later
-// frame arrives whole. The writer reports this and refuses nothing: what to
-// do with such a stream is the caller's decision.
-class FrameWriter {
- public:
-  std::expected<void, FrameError> write(int fd, ByteView payload);
-
-  // True until a write fails after sending some of its frame's bytes; false
-  // from then on, since no frame boundary can be found on that stream again.
-  bool at_boundary() const { return at_boundary_; }
-
- private:
-  bool at_boundary_ = true;
-};
 
 // Reads one frame. A length above `limit` is refused before anything is
 // allocated for it, so a hostile prefix cannot make us allocate 4 GiB.
 // Stateless: it receives exactly the frame's bytes and nothing past them.
 // A FrameReader whose receives stop at the frame's end, so both faces share
 // one implementation of the checks, their order and their errors.
+std::expected<Bytes, FrameError> read_frame(ByteStream& stream, std::size_t limit);
 std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit);
 
 // Reads frames like read_frame, but through one reusable buffer: a small
@@ -82,6 +77,8 @@ class FrameReader {
 
   // One frame's payload, starting on an 8-byte boundary so that a message can
   // be read in place. The view is valid until the next read() or trim().
+  std::expected<ByteView, FrameError> read(ByteStream& stream, std::size_t limit);
+  // The same on a blocking, connected socket.
   std::expected<ByteView, FrameError> read(int fd, std::size_t limit);
 
   // Gives back a buffer grown for a large frame now (invalidating the last
@@ -92,16 +89,9 @@ class FrameReader {
   // Bytes received past the last frame, waiting for the next read.
   std::size_t buffered() const { return end_ - begin_; }
 
-  // True until a read fails inside a frame: a refused length, whose payload
-  // stays unread, or a failed receive after some of the frame's bytes
-  // arrived. False from then on: the bytes that follow are no longer frame
-  // boundaries. A zero length and a failure before the frame's first byte
-  // leave the stream at a boundary. The reader only reports this; reads
-  // after it go on as read_frame's would on the same stream.
-  bool at_boundary() const { return at_boundary_; }
 
  private:
-  friend std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit);
+  friend std::expected<Bytes, FrameError> read_frame(ByteStream& stream, std::size_t limit);
 
   // Exact: every recv asks for no more than the frame still lacks (read_frame).
   enum class Receive { Buffered, Exact };
@@ -112,7 +102,7 @@ class FrameReader {
   // that passed the limit, or a grown one given back when the frame fits.
   void make_room(std::size_t frame_end);
   // Receives until the buffer holds everything before `target`.
-  std::expected<void, IoError> fill_to(int fd, std::size_t target);
+  std::expected<void, IoError> fill_to(ByteStream& stream, std::size_t target);
   // How much one recv may ask for: up to `target` for an exact reader, as
   // much as fits for a buffered one.
   std::size_t room_for(std::size_t target) const { return (exact_ ? target : capacity_) - end_; }
@@ -127,7 +117,6 @@ class FrameReader {
   std::size_t begin_ = 0;     // first unconsumed byte
   std::size_t end_ = 0;       // one past the last received byte
   bool exact_ = false;
-  bool at_boundary_ = true;
 };
 
 }  // namespace remote_session_client

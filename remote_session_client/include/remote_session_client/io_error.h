@@ -19,17 +19,19 @@ struct IoError {
     TimedOut,          // "connection timed out"
     Lookup,            // "failed to lookup address information: " + detail
     NulInHost,         // "host name contains a NUL byte"
+    Tls,               // "TLS: " + detail, the TLS library's reason
   };
 
   Kind kind = Kind::Os;
   int os_code = 0;     // meaningful for Kind::Os only
-  std::string detail;  // the resolver's own message, for Kind::Lookup only
+  std::string detail;  // the resolver's or the TLS library's message (Lookup, Tls)
 
   static IoError os(int errnum) { return IoError{Kind::Os, errnum, {}}; }
   static IoError made(Kind kind) { return IoError{kind, 0, {}}; }
   static IoError lookup(std::string resolver_message) {
     return IoError{Kind::Lookup, 0, std::move(resolver_message)};
   }
+  static IoError tls(std::string reason) { return IoError{Kind::Tls, 0, std::move(reason)}; }
 };
 
 std::string to_string(const IoError& error);
