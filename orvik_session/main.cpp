@@ -8,6 +8,7 @@
 #include "options.h"
 #include "report.h"
 #include "session_run.h"
+#include "tunnel.h"
 
 int main(int argc, char** argv) {
   using namespace orvik_session;
@@ -21,5 +22,9 @@ int main(int argc, char** argv) {
     write_out(STDOUT_FILENO, text->text);
     return kExitSuccess;
   }
-  return run_session(std::get<Options>(*parsed));
+  const auto& options = std::get<Options>(*parsed);
+  if (const auto* tunnel = std::get_if<command::Tunnel>(&options.command)) {
+    return run_tunnel(tunnel->tunnel, client_config(options));
+  }
+  return run_session(options);
 }

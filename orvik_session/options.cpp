@@ -13,7 +13,7 @@ namespace orvik_session {
 
 namespace {
 
-constexpr std::string_view kCommandNames = "methods, info, motd, capset, get, request";
+constexpr std::string_view kCommandNames = "methods, info, motd, capset, get, request, tunnel";
 
 UsageError error(std::string text) { return UsageError{std::move(text)}; }
 
@@ -29,6 +29,11 @@ struct Parser {
   std::string user;
   bool help = false;
   bool version = false;
+  bool tls = false;
+  remote_session_client::TlsConfig tls_files;
+  std::string_view tls_option;  // the first TLS option given, which needs --tls
+  std::optional<std::string_view> listen;
+  bool once = false;
 
   using Apply = std::expected<void, UsageError> (*)(Parser&, std::string_view option, std::string_view value);
   struct OptionSpec {
@@ -60,6 +65,29 @@ struct Parser {
   }
 
 
+  // HOST:PORT, [IPV6]:PORT, or PORT alone on loopback.
+  static std::expected<void, UsageError> listen_address(std::string_view text, TunnelOptions& tunnel) {
+    const auto colon = text.rfind(':');
+    std::string_view host = colon == std::string_view::npos ? std::string_view() : text.substr(0, colon);
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    std::uint64_t port = 0;
+    if (auto ok = number("--listen", text.substr(colon == std::string_view::npos ? 0 : colon + 1), 0, UINT16_MAX,
+                         port); !ok) {
+      return std::unexpected(error("option --listen takes [HOST:]PORT (port 0: any free one), not " +
+                                   quoted_arg(text)));
+    }
+    if (!host.empty()) tunnel.listen_host = std::string(host);
+    tunnel.listen_port = static_cast<std::uint16_t>(port);
+    return {};
+  }
+
+  static std::expected<void, UsageError> tls_file(Parser& p, std::string_view option, std::string_view value,
+                                                 std::optional<std::string>& out) {
+    if (p.tls_option.empty()) p.tls_option = option;
+    out = std::string(value);
+    return {};
+  }
+
   // args[i] is an option; consumes its value, if it takes one.
   std::expected<void, UsageError> option(std::span<const std::string_view> args, std::size_t& i);
 
@@ -88,6 +116,15 @@ struct Parser {
       auto built = build_request(operands[0], std::span(operands).subspan(1));
       if (!built) return std::unexpected(std::move(built.error()));
       return Command{std::move(*built)};
+    }
+    if (name == "tunnel") {
+      if (!operands.empty()) return std::unexpected(error("tunnel takes no arguments, not " + quoted_arg(operands[0])));
+      command::Tunnel tunnel{TunnelOptions{.once = once}};
+      if (listen) {
+        auto address = listen_address(*listen, tunnel.tunnel);
+        if (!address) return std::unexpected(std::move(address.error()));
+      }
+      return tunnel;
     }
     return std::unexpected(error("unknown command " + quoted_arg(name) + "; the commands are: " +
                                  std::string(kCommandNames)));
@@ -135,6 +172,30 @@ constexpr Parser::OptionSpec kOptions[] = {
        p.options.transcript = true;
        return {};
      }},
+    {"--tls", false, [](Parser& p, std::string_view, std::string_view) -> std::expected<void, UsageError> {
+       p.tls = true;
+       return {};
+     }},
+    {"--ca-file", true, [](Parser& p, std::string_view o, std::string_view v) {
+       return Parser::tls_file(p, o, v, p.tls_files.ca_file);
+     }},
+    {"--cert", true, [](Parser& p, std::string_view o, std::string_view v) {
+       return Parser::tls_file(p, o, v, p.tls_files.cert_file);
+     }},
+    {"--key", true, [](Parser& p, std::string_view o, std::string_view v) {
+       return Parser::tls_file(p, o, v, p.tls_files.key_file);
+     }},
+    {"--server-name", true, [](Parser& p, std::string_view o, std::string_view v) {
+       return Parser::tls_file(p, o, v, p.tls_files.server_name);
+     }},
+    {"--listen", true, [](Parser& p, std::string_view, std::string_view v) -> std::expected<void, UsageError> {
+       p.listen = v;
+       return {};
+     }},
+    {"--once", false, [](Parser& p, std::string_view, std::string_view) -> std::expected<void, UsageError> {
+       p.once = true;
+       return {};
+     }},
     {"--help", false, [](Parser& p, std::string_view, std::string_view) -> std::expected<void, UsageError> {
        p.help = true;
        return {};
@@ -170,6 +231,17 @@ std::expected<void, UsageError> Parser::option(std::span<const std::string_view>
 
 }  // namespace
 
+remote_session_client::ClientConfig client_config(const Options& options) {
+  remote_session_client::ClientConfig config;
+  config.host = options.host;
+  config.port = options.port;
+  config.connect_deadline = remote_session_client::Duration::from_millis(options.connect_deadline_ms);
+  config.io_timeout = remote_session_client::Duration::from_millis(options.io_timeout_ms);
+  config.connect_retry_interval = remote_session_client::Duration::from_millis(100);
+  config.tls = options.tls;
+  return config;
+}
+
 std::expected<Parsed, UsageError> parse_arguments(std::span<const std::string_view> args) {
   Parser p;
   bool options_ended = false;
@@ -195,6 +267,28 @@ std::expected<Parsed, UsageError> parse_arguments(std::span<const std::string_vi
   auto command = p.command_of(*p.command);
   if (!command) return std::unexpected(std::move(command.error()));
   p.options.command = std::move(*command);
+
+  if (!p.tls && !p.tls_option.empty()) {
+    return std::unexpected(error("option " + std::string(p.tls_option) + " needs --tls"));
+  }
+  if (p.tls_files.cert_file.has_value() != p.tls_files.key_file.has_value()) {
+    return std::unexpected(error("options --cert and --key go together: a client certificate and its key"));
+  }
+  if (p.tls) p.options.tls = std::move(p.tls_files);
+  const bool tunnel = std::holds_alternative<command::Tunnel>(p.options.command);
+  if (!tunnel && (p.listen || p.once)) {
+    return std::unexpected(error(std::string("option ") + (p.listen ? "--listen" : "--once") +
+                                 " belongs to the tunnel command"));
+  }
+  if (tunnel) {
+    // A plain tunnel would only add a hop; what it is for is the encryption.
+    if (!p.tls) return std::unexpected(error("tunnel needs --tls"));
+    if (!p.login_option.empty()) {
+      return std::unexpected(error("tunnel carries its clients' own logins; option " +
+                                   std::string(p.login_option) + " does not belong to it"));
+    }
+    return Parsed{std::move(p.options)};
+  }
 
   if (auto* user = std::get_if<login::User>(&p.options.login)) {
     user->name = std::move(p.user);

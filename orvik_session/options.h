@@ -11,7 +11,9 @@
 #include <string_view>
 #include <variant>
 
+#include "remote_session_client/config.h"
 #include "remote_session_client/request.h"
+#include "tunnel.h"
 #include "usage_error.h"
 
 namespace orvik_session {
@@ -24,10 +26,11 @@ struct Capset {};
 struct Get { std::string name; std::uint64_t interface_id = 0; };
 // Any request the codec builds, and the kind of answer it is meant to get.
 struct Request { remote_session_client::RequestKind request; std::string_view answer; };
+struct Tunnel { TunnelOptions tunnel; };
 }  // namespace command
 
 using Command = std::variant<command::Methods, command::Info, command::Motd, command::Capset,
-                             command::Get, command::Request>;
+                             command::Get, command::Request, command::Tunnel>;
 
 namespace login {
 struct Guest {};
@@ -46,12 +49,17 @@ struct Options {
   // is not coming up soon for an operator at a prompt.
   std::uint64_t connect_deadline_ms = 10'000;
   std::uint64_t io_timeout_ms = 60'000;
+  // --tls and the files and name it takes; absent: plain TCP.
+  std::optional<remote_session_client::TlsConfig> tls;
   Login login;
   std::string profile = "operator";
   bool json = false;
   bool transcript = false;
   Command command;
 };
+
+// The library's configuration for these options.
+remote_session_client::ClientConfig client_config(const Options& options);
 
 // --help or --version: the text to print on stdout, and nothing else to do.
 struct ShowText {

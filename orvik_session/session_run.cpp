@@ -10,6 +10,7 @@
 #include "password.h"
 #include "print.h"
 #include "remote_session_client/client.h"
+#include "remote_session_client/tls.h"
 #include "report.h"
 #include "response_tree.h"
 
@@ -86,6 +87,7 @@ Outcome run_command(rsc::RemoteSessionClient& client, const Command& command) {
       return answered(client.get_capset_entry(get.name, get.interface_id),
                       [](auto r) { return rs::CapGranted{.entry = std::move(r)}; });
     }
+    Outcome operator()(const command::Tunnel&) const { std::unreachable(); }  // main runs it
     Outcome operator()(const command::Request& request) const {
       auto answered = client.transact(request.request);
       if (!answered) return std::unexpected(std::move(answered.error()));
@@ -138,13 +140,7 @@ int run_session(const Options& options) {
     return kExitUsage;
   }
 
-  rsc::ClientConfig config;
-  config.host = options.host;
-  config.port = options.port;
-  config.connect_deadline = rsc::Duration::from_millis(options.connect_deadline_ms);
-  config.io_timeout = rsc::Duration::from_millis(options.io_timeout_ms);
-  config.connect_retry_interval = rsc::Duration::from_millis(100);
-  auto connected = rsc::connect(std::move(config));
+  auto connected = rsc::connect(client_config(options), rsc::tls_transport());
   if (!connected) {
     Failure failure;
     failure.note(connected.error().error);
