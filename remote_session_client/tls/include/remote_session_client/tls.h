@@ -11,7 +11,7 @@
 // refused on those grounds ends connect at once with a Tls error:
 //   "TLS handshake with 127.0.0.1:2327 failed: certificate verify failed (certificate has expired)"
 // Later failures of the session are Io errors of kind Tls, e.g.
-//   "frame I/O failed: TLS session failed: tlsv13 alert certificate required"
+//   "frame I/O failed: TLS: tlsv13 alert certificate required"
 #pragma once
 
 #include "remote_session_client/byte_stream.h"
