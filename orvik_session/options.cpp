@@ -1,307 +1,355 @@
-// The command line: options anywhere (before or after the command, as
-// "--name value" or "--name=value"), "--" ends them; the first other word is
-// the command, the rest are its operands.
-#include <algorithm>
-#include <vector>
-
-#include "help.h"
-#include "numbers.h"
 #include "options.h"
-#include "request_builders.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "remote_session_client/config.h"
+#include "remote_session_client/text.h"
 
 namespace orvik_session {
 
+namespace rsc = remote_session_client;
+
 namespace {
 
-constexpr std::string_view kCommandNames = "methods, info, motd, capset, get, request, tunnel";
+using Result = std::expected<void, UsageError>;
+
+std::uint64_t millis(const rsc::Duration& d) { return d.secs * 1000 + d.nanos / 1'000'000; }
+
+// The apply functions say what is wrong with a value; the parser puts the
+// option's name, or its variable's, in front.
+Result number(std::string_view value, std::uint64_t min, std::uint64_t max, std::uint64_t& out) {
+  auto parsed = parse_number(value, max);
+  if (!parsed || *parsed < min) {
+    return std::unexpected(UsageError{"takes a number from " + std::to_string(min) + " to " +
+                                      std::to_string(max) + ", not " + quoted_word(value)});
+  }
+  out = *parsed;
+  return {};
+}
+
+Result text(std::string_view value, std::string& out) {
+  if (!is_utf8(value)) return std::unexpected(UsageError{"takes UTF-8 text, not " + quoted_word(value)});
+  out = std::string(value);
+  return {};
+}
+
+std::string decimal(std::uint64_t n) { return std::to_string(n); }
+
+Result file_name(std::string_view value, std::optional<std::string>& out) {
+  out = std::string(value);
+  return {};
+}
+
+// [HOST:]PORT, HOST an IPv6 literal in brackets where it has colons; without
+// HOST, loopback.
+Result listen_address(std::string_view value, TunnelOptions& tunnel) {
+  const auto colon = value.rfind(':');
+  std::string_view host = colon == std::string_view::npos ? std::string_view() : value.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const auto port = parse_number(colon == std::string_view::npos ? value : value.substr(colon + 1), UINT16_MAX);
+  if (!port || (colon != std::string_view::npos && host.empty())) {
+    return std::unexpected(UsageError{"takes [HOST:]PORT (port 0: one the system picks), not " + quoted_word(value)});
+  }
+  if (!host.empty()) tunnel.listen_host = std::string(host);
+  tunnel.listen_port = static_cast<std::uint16_t>(*port);
+  return {};
+}
+
+constexpr OptionSpec kOptions[] = {
+    {"host", 'h', "HOST", "ORVIK_HOST", Group::Connection, Scope::Session,
+     "the gateway's host name or address",
+     [](Options& o, std::string_view v) { return text(v, o.host); },
+     [](const Options& d) { return d.host; }, Completes::Host},
+    {"port", 'p', "PORT", "ORVIK_PORT", Group::Connection, Scope::Session, "the gateway's TCP port",
+     [](Options& o, std::string_view v) -> Result {
+       std::uint64_t port = 0;
+       auto ok = number(v, 1, UINT16_MAX, port);
+       o.port = static_cast<std::uint16_t>(port);
+       return ok;
+     },
+     [](const Options& d) { return decimal(d.port); }},
+    {"connect-deadline-ms", 0, "N", "", Group::Connection, Scope::Session,
+     "give up connecting after N ms, retries included",
+     [](Options& o, std::string_view v) {
+       return number(v, 0, UINT64_MAX, o.connect_deadline_ms);
+     },
+     [](const Options& d) { return decimal(d.connect_deadline_ms); }},
+    // A zero time-out cannot be set on a socket: every try would fail.
+    {"io-timeout-ms", 0, "N", "", Group::Connection, Scope::Session,
+     "bound each connection try and every read and write",
+     [](Options& o, std::string_view v) { return number(v, 1, UINT64_MAX, o.io_timeout_ms); },
+     [](const Options& d) { return decimal(d.io_timeout_ms); }},
+
+    {"tls", 0, "", "", Group::Tls, Scope::Session,
+     "TLS to the gateway, its certificate always verified (the machine's trusted CAs, or --ca-file)",
+     [](Options& o, std::string_view) -> Result { o.tls = true; return {}; }},
+    {"ca-file", 0, "FILE", "", Group::Tls, Scope::Session,
+     "trust the CA certificates of FILE (PEM; a self-signed gateway's own certificate) instead of the machine's",
+     [](Options& o, std::string_view v) { return file_name(v, o.tls_files.ca_file); }, nullptr, Completes::File},
+    {"cert", 0, "FILE", "", Group::Tls, Scope::Session, "a client certificate (PEM), with --key",
+     [](Options& o, std::string_view v) { return file_name(v, o.tls_files.cert_file); }, nullptr, Completes::File},
+    {"key", 0, "FILE", "", Group::Tls, Scope::Session, "the client certificate's private key (PEM)",
+     [](Options& o, std::string_view v) { return file_name(v, o.tls_files.key_file); }, nullptr, Completes::File},
+    {"server-name", 0, "NAME", "", Group::Tls, Scope::Session,
+     "the name to verify the certificate against and send (SNI), instead of --host",
+     [](Options& o, std::string_view v) { return file_name(v, o.tls_files.server_name); }, nullptr,
+     Completes::Host},
+
+    {"guest", 0, "", "", Group::Login, Scope::Session, "log in as a guest",
+     [](Options& o, std::string_view) -> Result { o.login = login::Guest{}; return {}; }, nullptr,
+     Completes::Nothing, 1},
+    {"anonymous", 0, "", "", Group::Login, Scope::Session, "log in anonymously",
+     [](Options& o, std::string_view) -> Result { o.login = login::Anonymous{}; return {}; }, nullptr,
+     Completes::Nothing, 1},
+    {"user", 'U', "NAME", "ORVIK_USER", Group::Login, Scope::Session,
+     "log in with the account NAME and its password",
+     [](Options& o, std::string_view v) -> Result { o.login = login::User{std::string(v)}; return {}; }, nullptr,
+     Completes::Nothing, 1},
+    {"password-file", 0, "FILE", "", Group::Login, Scope::Session,
+     "the password of --user, read from FILE ('-': standard input); without it ORVIK_PASSWORD, "
+     "else a prompt on the terminal once connected. Never on the command line",
+     [](Options& o, std::string_view v) -> Result { o.password_file = std::string(v); return {}; }, nullptr,
+     Completes::File},
+    {"profile", 0, "PROFILE", "", Group::Login, Scope::Session, "the profile to request",
+     [](Options& o, std::string_view v) { return text(v, o.profile); },
+     [](const Options& d) { return d.profile; }},
+
+    {"json", 0, "", "", Group::Output, Scope::Command, "the answer as one JSON document on stdout",
+     [](Options& o, std::string_view) -> Result { o.format = Format::Json; return {}; }, nullptr,
+     Completes::Nothing, 2},
+    {"raw", 0, "", "", Group::Output, Scope::Command,
+     "for pipelines: rows tab-separated, without header or padding",
+     [](Options& o, std::string_view) -> Result { o.format = Format::Raw; return {}; }, nullptr,
+     Completes::Nothing, 2},
+    {"transcript", 0, "", "", Group::Output, Scope::Command,
+     "the session's transcript, secrets redacted, on stderr",
+     [](Options& o, std::string_view) -> Result { o.transcript = true; return {}; }},
+
+    {"count", 'c', "N", "", Group::Commands, Scope::Command, "ping: the number of round trips",
+     [](Options& o, std::string_view v) { return number(v, 1, 1'000'000, o.count); },
+     [](const Options& d) { return decimal(d.count); }},
+    {"listen", 0, "[HOST:]PORT", "", Group::Commands, Scope::Session,
+     "tunnel: where to listen for plain-TCP clients (port 0: one the system picks, printed)",
+     [](Options& o, std::string_view v) { return listen_address(v, o.tunnel); },
+     [](const Options& d) { return d.tunnel.listen_host + ":" + decimal(d.tunnel.listen_port); }},
+    {"once", 0, "", "", Group::Commands, Scope::Session,
+     "tunnel: connect to the gateway, accept one client, and exit when it leaves",
+     [](Options& o, std::string_view) -> Result { o.tunnel.once = true; return {}; }},
+    {"keep-going", 'k', "", "", Group::Commands, Scope::Session,
+     "shell: fed from a pipe or a file, go on after a command that failed",
+     [](Options& o, std::string_view) -> Result { o.keep_going = true; return {}; }},
+
+    {"help", '?', "", "", Group::Program, Scope::Command, "this text; COMMAND --help for one command",
+     [](Options& o, std::string_view) -> Result { o.help = true; return {}; }},
+    {"version", 'V', "", "", Group::Program, Scope::Session, "the version",
+     [](Options& o, std::string_view) -> Result { o.version = true; return {}; }},
+    {"completion", 0, "SHELL", "", Group::Program, Scope::Session,
+     "the completion script for SHELL (bash or zsh) on stdout",
+     [](Options& o, std::string_view v) -> Result {
+       if (v != "bash" && v != "zsh") {
+         return std::unexpected(UsageError{"takes bash or zsh, not " + quoted_word(v)});
+       }
+       o.completion = std::string(v);
+       return {};
+     },
+     nullptr, Completes::Shell},
+    {"man", 0, "", "", Group::Program, Scope::Session, "the manual page (roff) on stdout",
+     [](Options& o, std::string_view) -> Result { o.manual = true; return {}; }},
+};
+
+constexpr std::string_view kGroupTitles[] = {"connection", "TLS", "login", "output", "commands' options", "program"};
+
+// Why the options of each exclusive set exclude each other.
+constexpr std::string_view kExclusiveReasons[] = {"", ": one login per session", ": one form of output"};
 
 UsageError error(std::string text) { return UsageError{std::move(text)}; }
 
-std::string quoted_arg(std::string_view text) { return "'" + std::string(text) + "'"; }
+std::string dashed(const OptionSpec& spec) { return "--" + std::string(spec.name); }
 
-struct Parser {
-  Options options;
-  std::optional<std::string_view> command;
-  std::vector<std::string_view> operands;
-  std::vector<std::string_view> seen;  // options given, to refuse repeats
-  std::string_view login_option;       // the one of --guest, --anonymous, --user given
-  std::optional<std::string> password_file;
-  std::string user;
-  bool help = false;
-  bool version = false;
-  bool tls = false;
-  remote_session_client::TlsConfig tls_files;
-  std::string_view tls_option;  // the first TLS option given, which needs --tls
-  std::optional<std::string_view> listen;
-  bool once = false;
+class Parser {
+ public:
+  Parser(Options base, Scope allowed) : words_{std::move(base), {}, {}}, allowed_(allowed) {}
 
-  using Apply = std::expected<void, UsageError> (*)(Parser&, std::string_view option, std::string_view value);
-  struct OptionSpec {
-    std::string_view name;
-    bool takes_value;
-    Apply apply;
-  };
-
-  static std::expected<void, UsageError> number(std::string_view option, std::string_view value,
-                                                std::uint64_t min, std::uint64_t max, std::uint64_t& out) {
-    auto parsed = parse_number(value, max);
-    if (!parsed || *parsed < min) {
-      return std::unexpected(error("option " + std::string(option) + " takes a number from " +
-                                   std::to_string(min) + " to " + std::to_string(max) + ", not " +
-                                   quoted_arg(value)));
-    }
-    out = *parsed;
-    return {};
-  }
-
-  std::expected<void, UsageError> set_login(std::string_view option, Login login) {
-    if (!login_option.empty()) {
-      return std::unexpected(error("options " + std::string(login_option) + " and " + std::string(option) +
-                                   " cannot be combined: one login per session"));
-    }
-    login_option = option;
-    options.login = std::move(login);
-    return {};
-  }
-
-
-  // HOST:PORT, [IPV6]:PORT, or PORT alone on loopback.
-  static std::expected<void, UsageError> listen_address(std::string_view text, TunnelOptions& tunnel) {
-    const auto colon = text.rfind(':');
-    std::string_view host = colon == std::string_view::npos ? std::string_view() : text.substr(0, colon);
-    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-    std::uint64_t port = 0;
-    if (auto ok = number("--listen", text.substr(colon == std::string_view::npos ? 0 : colon + 1), 0, UINT16_MAX,
-                         port); !ok) {
-      return std::unexpected(error("option --listen takes [HOST:]PORT (port 0: any free one), not " +
-                                   quoted_arg(text)));
-    }
-    if (!host.empty()) tunnel.listen_host = std::string(host);
-    tunnel.listen_port = static_cast<std::uint16_t>(port);
-    return {};
-  }
-
-  static std::expected<void, UsageError> tls_file(Parser& p, std::string_view option, std::string_view value,
-                                                 std::optional<std::string>& out) {
-    if (p.tls_option.empty()) p.tls_option = option;
-    out = std::string(value);
-    return {};
-  }
-
-  // args[i] is an option; consumes its value, if it takes one.
-  std::expected<void, UsageError> option(std::span<const std::string_view> args, std::size_t& i);
-
-  std::expected<Command, UsageError> command_of(std::string_view name) const {
-    const auto no_operands = [&](Command c) -> std::expected<Command, UsageError> {
-      if (!operands.empty()) {
-        return std::unexpected(error(std::string(name) + " takes no arguments, not " + quoted_arg(operands[0])));
+  std::expected<Words, UsageError> parse(std::span<const std::string_view> args) {
+    bool options_ended = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+      const std::string_view word = args[i];
+      Result ok;
+      if (!options_ended && word == "--") {
+        options_ended = true;
+      } else if (!options_ended && word.starts_with("--")) {
+        ok = long_option(args, i);
+      } else if (!options_ended && word.size() > 1 && word.front() == '-') {
+        ok = short_options(args, i);
+      } else if (!words_.command) {
+        words_.command = word;
+      } else {
+        words_.operands.push_back(word);
       }
-      return c;
-    };
-    if (name == "methods") return no_operands(command::Methods{});
-    if (name == "info") return no_operands(command::Info{});
-    if (name == "motd") return no_operands(command::Motd{});
-    if (name == "capset") return no_operands(command::Capset{});
-    if (name == "get") {
-      if (operands.size() != 2) return std::unexpected(error("get takes NAME INTERFACE_ID"));
-      auto id = parse_number(operands[1]);
-      if (!id) {
-        return std::unexpected(error("INTERFACE_ID of get is a number (decimal or 0x hex), not " +
-                                     quoted_arg(operands[1])));
-      }
-      return command::Get{std::string(operands[0]), *id};
+      if (!ok) return std::unexpected(std::move(ok.error()));
     }
-    if (name == "request") {
-      if (operands.empty()) return std::unexpected(error("request takes KIND [FIELD=VALUE ...]"));
-      auto built = build_request(operands[0], std::span(operands).subspan(1));
-      if (!built) return std::unexpected(std::move(built.error()));
-      return Command{std::move(*built)};
-    }
-    if (name == "tunnel") {
-      if (!operands.empty()) return std::unexpected(error("tunnel takes no arguments, not " + quoted_arg(operands[0])));
-      command::Tunnel tunnel{TunnelOptions{.once = once}};
-      if (listen) {
-        auto address = listen_address(*listen, tunnel.tunnel);
-        if (!address) return std::unexpected(std::move(address.error()));
-      }
-      return tunnel;
-    }
-    return std::unexpected(error("unknown command " + quoted_arg(name) + "; the commands are: " +
-                                 std::string(kCommandNames)));
+    return std::move(words_);
   }
+
+  // The variables of the options not given; a login option given on the
+  // command line, or a variable of another login, excludes the rest of its set.
+  Result environment(const Environment& lookup) {
+    for (const OptionSpec& spec : kOptions) {
+      if (spec.variable.empty() || given(spec) || (spec.exclusive_set != 0 && set_taken(spec.exclusive_set))) continue;
+      const char* value = lookup(spec.variable);
+      if (value == nullptr) continue;
+      if (auto ok = spec.apply(words_.options, value); !ok) {
+        return std::unexpected(error(std::string(spec.variable) + " " + ok.error().message));
+      }
+      seen_.push_back(&spec);
+    }
+    return {};
+  }
+
+  Words& words() { return words_; }
+
+ private:
+  Result long_option(std::span<const std::string_view> args, std::size_t& i) {
+    std::string_view word = args[i].substr(2);
+    std::optional<std::string_view> value;
+    if (const auto equals = word.find('='); equals != std::string_view::npos) {
+      value = word.substr(equals + 1);
+      word = word.substr(0, equals);
+    }
+    const auto* spec = std::ranges::find(kOptions, word, &OptionSpec::name);
+    if (spec == std::end(kOptions)) return std::unexpected(error("unknown option " + quoted_word(args[i].substr(0, word.size() + 2))));
+    if (spec->value.empty() && value) return std::unexpected(error("option " + dashed(*spec) + " takes no value"));
+    if (!spec->value.empty() && !value) {
+      if (i + 1 == args.size()) return std::unexpected(error("option " + dashed(*spec) + " needs a value"));
+      value = args[++i];
+    }
+    return apply(*spec, value.value_or(""));
+  }
+
+  Result short_options(std::span<const std::string_view> args, std::size_t& i) {
+    const std::string_view word = args[i];
+    for (std::size_t at = 1; at < word.size(); ++at) {
+      const auto* spec = std::ranges::find(kOptions, word[at], &OptionSpec::short_name);
+      if (spec == std::end(kOptions)) {
+        return std::unexpected(error("unknown option " + quoted_word(std::string("-") + word[at])));
+      }
+      if (spec->value.empty()) {
+        if (auto ok = apply(*spec, ""); !ok) return ok;
+        continue;
+      }
+      if (at + 1 < word.size()) return apply(*spec, word.substr(at + 1));
+      if (i + 1 == args.size()) {
+        return std::unexpected(error("option -" + std::string(1, word[at]) + " needs a value"));
+      }
+      return apply(*spec, args[++i]);
+    }
+    return {};
+  }
+
+  bool given(const OptionSpec& spec) const { return std::ranges::find(seen_, &spec) != seen_.end(); }
+
+  bool set_taken(int set) const {
+    return std::ranges::any_of(seen_, [&](const OptionSpec* s) { return s->exclusive_set == set; });
+  }
+
+  Result apply(const OptionSpec& spec, std::string_view value) {
+    if (spec.scope == Scope::Session && allowed_ == Scope::Command) {
+      return std::unexpected(error("option " + dashed(spec) + " is for the whole session: give it to orvik-session shell"));
+    }
+    if (given(spec)) return std::unexpected(error("option " + dashed(spec) + " given twice"));
+    if (spec.exclusive_set != 0) {
+      const auto other = std::ranges::find(seen_, spec.exclusive_set, &OptionSpec::exclusive_set);
+      if (other != seen_.end()) {
+        return std::unexpected(error("options " + dashed(**other) + " and " + dashed(spec) + " cannot be combined" +
+                                     std::string(kExclusiveReasons[spec.exclusive_set])));
+      }
+    }
+    seen_.push_back(&spec);
+    if (auto ok = spec.apply(words_.options, value); !ok) {
+      return std::unexpected(error("option " + dashed(spec) + " " + ok.error().message));
+    }
+    return {};
+  }
+
+  Words words_;
+  Scope allowed_;
+  std::vector<const OptionSpec*> seen_;
 };
-
-constexpr Parser::OptionSpec kOptions[] = {
-    {"--host", true, [](Parser& p, std::string_view, std::string_view v) -> std::expected<void, UsageError> {
-       p.options.host = std::string(v);
-       return {};
-     }},
-    {"--port", true, [](Parser& p, std::string_view o, std::string_view v) -> std::expected<void, UsageError> {
-       std::uint64_t port = 0;
-       auto ok = Parser::number(o, v, 1, UINT16_MAX, port);
-       p.options.port = static_cast<std::uint16_t>(port);
-       return ok;
-     }},
-    {"--connect-deadline-ms", true, [](Parser& p, std::string_view o, std::string_view v) {
-       return Parser::number(o, v, 0, UINT64_MAX, p.options.connect_deadline_ms);
-     }},
-    // A zero time-out cannot be set on a socket: every try would fail.
-    {"--io-timeout-ms", true, [](Parser& p, std::string_view o, std::string_view v) {
-       return Parser::number(o, v, 1, UINT64_MAX, p.options.io_timeout_ms);
-     }},
-    {"--guest", false, [](Parser& p, std::string_view o, std::string_view) { return p.set_login(o, login::Guest{}); }},
-    {"--anonymous", false,
-     [](Parser& p, std::string_view o, std::string_view) { return p.set_login(o, login::Anonymous{}); }},
-    {"--user", true, [](Parser& p, std::string_view o, std::string_view v) {
-       p.user = std::string(v);
-       return p.set_login(o, login::User{});
-     }},
-    {"--password-file", true, [](Parser& p, std::string_view, std::string_view v) -> std::expected<void, UsageError> {
-       p.password_file = std::string(v);
-       return {};
-     }},
-    {"--profile", true, [](Parser& p, std::string_view, std::string_view v) -> std::expected<void, UsageError> {
-       p.options.profile = std::string(v);
-       return {};
-     }},
-    {"--json", false, [](Parser& p, std::string_view, std::string_view) -> std::expected<void, UsageError> {
-       p.options.json = true;
-       return {};
-     }},
-    {"--transcript", false, [](Parser& p, std::string_view, std::string_view) -> std::expected<void, UsageError> {
-       p.options.transcript = true;
-       return {};
-     }},
-    {"--tls", false, [](Parser& p, std::string_view, std::string_view) -> std::expected<void, UsageError> {
-       p.tls = true;
-       return {};
-     }},
-    {"--ca-file", true, [](Parser& p, std::string_view o, std::string_view v) {
-       return Parser::tls_file(p, o, v, p.tls_files.ca_file);
-     }},
-    {"--cert", true, [](Parser& p, std::string_view o, std::string_view v) {
-       return Parser::tls_file(p, o, v, p.tls_files.cert_file);
-     }},
-    {"--key", true, [](Parser& p, std::string_view o, std::string_view v) {
-       return Parser::tls_file(p, o, v, p.tls_files.key_file);
-     }},
-    {"--server-name", true, [](Parser& p, std::string_view o, std::string_view v) {
-       return Parser::tls_file(p, o, v, p.tls_files.server_name);
-     }},
-    {"--listen", true, [](Parser& p, std::string_view, std::string_view v) -> std::expected<void, UsageError> {
-       p.listen = v;
-       return {};
-     }},
-    {"--once", false, [](Parser& p, std::string_view, std::string_view) -> std::expected<void, UsageError> {
-       p.once = true;
-       return {};
-     }},
-    {"--help", false, [](Parser& p, std::string_view, std::string_view) -> std::expected<void, UsageError> {
-       p.help = true;
-       return {};
-     }},
-    {"--version", false, [](Parser& p, std::string_view, std::string_view) -> std::expected<void, UsageError> {
-       p.version = true;
-       return {};
-     }},
-};
-
-std::expected<void, UsageError> Parser::option(std::span<const std::string_view> args, std::size_t& i) {
-  std::string_view word = args[i] == "-h" ? "--help" : args[i];
-  std::optional<std::string_view> value;
-  if (const auto equals = word.find('='); equals != std::string_view::npos) {
-    value = word.substr(equals + 1);
-    word = word.substr(0, equals);
-  }
-  const auto* spec = std::ranges::find(kOptions, word, &OptionSpec::name);
-  if (spec == std::end(kOptions)) return std::unexpected(error("unknown option " + quoted_arg(word)));
-  if (std::ranges::find(seen, word) != seen.end()) {
-    return std::unexpected(error("option " + std::string(word) + " given twice"));
-  }
-  seen.push_back(spec->name);
-  if (!spec->takes_value && value) {
-    return std::unexpected(error("option " + std::string(word) + " takes no value"));
-  }
-  if (spec->takes_value && !value) {
-    if (i + 1 == args.size()) return std::unexpected(error("option " + std::string(word) + " needs a value"));
-    value = args[++i];
-  }
-  return spec->apply(*this, word, value.value_or(""));
-}
 
 }  // namespace
 
-remote_session_client::ClientConfig client_config(const Options& options) {
-  remote_session_client::ClientConfig config;
+Options::Options() {
+  const rsc::ClientConfig library;
+  host = library.host;
+  port = library.port;
+  io_timeout_ms = millis(library.io_timeout);
+  connect_retry_interval_ms = millis(library.connect_retry_interval);
+  // The Python Client's deadline, not the library's four minutes: a gateway
+  // that has not answered in 10 s is not coming up soon for an operator at a
+  // prompt.
+  connect_deadline_ms = 10'000;
+}
+
+std::span<const OptionSpec> option_table() { return kOptions; }
+
+rsc::ClientConfig client_config(const Options& options) {
+  rsc::ClientConfig config;
   config.host = options.host;
   config.port = options.port;
-  config.connect_deadline = remote_session_client::Duration::from_millis(options.connect_deadline_ms);
-  config.io_timeout = remote_session_client::Duration::from_millis(options.io_timeout_ms);
-  config.connect_retry_interval = remote_session_client::Duration::from_millis(100);
-  config.tls = options.tls;
+  config.connect_deadline = rsc::Duration::from_millis(options.connect_deadline_ms);
+  config.io_timeout = rsc::Duration::from_millis(options.io_timeout_ms);
+  config.connect_retry_interval = rsc::Duration::from_millis(options.connect_retry_interval_ms);
+  if (options.tls) config.tls = options.tls_files;
   return config;
 }
 
-std::expected<Parsed, UsageError> parse_arguments(std::span<const std::string_view> args) {
-  Parser p;
-  bool options_ended = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string_view word = args[i];
-    if (!options_ended && word == "--") {
-      options_ended = true;
-    } else if (!options_ended && word.size() > 1 && word.front() == '-') {
-      if (auto ok = p.option(args, i); !ok) return std::unexpected(std::move(ok.error()));
-    } else if (!p.command) {
-      p.command = word;
-    } else {
-      p.operands.push_back(word);
-    }
-  }
+std::string_view group_title(Group group) { return kGroupTitles[static_cast<std::size_t>(group)]; }
 
-  if (p.version) return ShowText{version_text()};
-  if (p.help) {
-    if (!p.command) return ShowText{program_help()};
-    if (auto text = command_help(*p.command, p.operands)) return ShowText{std::move(*text)};
-  }
-  if (!p.command) return std::unexpected(error("no command given; the commands are: " + std::string(kCommandNames)));
-  auto command = p.command_of(*p.command);
-  if (!command) return std::unexpected(std::move(command.error()));
-  p.options.command = std::move(*command);
-
-  if (!p.tls && !p.tls_option.empty()) {
-    return std::unexpected(error("option " + std::string(p.tls_option) + " needs --tls"));
-  }
-  if (p.tls_files.cert_file.has_value() != p.tls_files.key_file.has_value()) {
-    return std::unexpected(error("options --cert and --key go together: a client certificate and its key"));
-  }
-  if (p.tls) p.options.tls = std::move(p.tls_files);
-  const bool tunnel = std::holds_alternative<command::Tunnel>(p.options.command);
-  if (!tunnel && (p.listen || p.once)) {
-    return std::unexpected(error(std::string("option ") + (p.listen ? "--listen" : "--once") +
-                                 " belongs to the tunnel command"));
-  }
-  if (tunnel) {
-    // A plain tunnel would only add a hop; what it is for is the encryption.
-    if (!p.tls) return std::unexpected(error("tunnel needs --tls"));
-    if (!p.login_option.empty()) {
-      return std::unexpected(error("tunnel carries its clients' own logins; option " +
-                                   std::string(p.login_option) + " does not belong to it"));
-    }
-    return Parsed{std::move(p.options)};
-  }
-
-  if (auto* user = std::get_if<login::User>(&p.options.login)) {
-    user->name = std::move(p.user);
-    user->password_file = std::move(p.password_file);
-  } else if (p.password_file) {
+std::expected<Words, UsageError> parse_command_line(std::span<const std::string_view> args,
+                                                    const Environment& environment) {
+  Parser parser(Options{}, Scope::Session);
+  auto words = parser.parse(args);
+  if (!words) return words;
+  if (auto ok = parser.environment(environment); !ok) return std::unexpected(std::move(ok.error()));
+  Words& parsed = parser.words();
+  if (parsed.options.password_file && !std::holds_alternative<login::User>(parsed.options.login)) {
     return std::unexpected(error("option --password-file needs --user NAME"));
   }
-  const bool logs_in = !std::holds_alternative<command::Methods>(p.options.command);
-  if (logs_in && std::holds_alternative<std::monostate>(p.options.login)) {
-    return std::unexpected(error(std::string(*p.command) +
-                                 " logs in first: give --guest, --anonymous or --user NAME"));
+  const rsc::TlsConfig& files = parsed.options.tls_files;
+  if (!parsed.options.tls && files != rsc::TlsConfig{}) {
+    return std::unexpected(error("options --ca-file, --cert, --key and --server-name need --tls"));
   }
-  return Parsed{std::move(p.options)};
+  if (files.cert_file.has_value() != files.key_file.has_value()) {
+    return std::unexpected(error("options --cert and --key go together: a client certificate and its key"));
+  }
+  return std::move(parsed);
 }
+
+std::expected<Words, UsageError> parse_shell_line(std::span<const std::string_view> args, const Options& base) {
+  return Parser(base, Scope::Command).parse(args);
+}
+
+std::optional<std::uint64_t> parse_number(std::string_view text, std::uint64_t max) {
+  int base = 10;
+  if (text.starts_with("0x") || text.starts_with("0X")) {
+    text.remove_prefix(2);
+    base = 16;
+  }
+  // from_chars would take a leading '-' for a signed type only, but also
+  // stops early without complaint: both ends are checked here.
+  if (text.empty()) return std::nullopt;
+  std::uint64_t value = 0;
+  const auto [end, failed] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+  if (failed != std::errc{} || end != text.data() + text.size() || value > max) return std::nullopt;
+  return value;
+}
+
+bool is_utf8(std::string_view text) {
+  return rsc::validate_utf8(rsc::ByteView(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()))
+      .has_value();
+}
+
+std::string quoted_word(std::string_view text) { return "'" + std::string(text) + "'"; }
 
 }  // namespace orvik_session

@@ -1,16 +1,19 @@
 // The password of --user: from --password-file (a path, or "-" for standard
 // input), else from ORVIK_PASSWORD, else typed at a prompt on the terminal
-// with echo off. Never from the command line, where the process list would
-// show it. Every buffer that held it is wiped before it is freed.
+// with echo off, once the connection is made (nobody types a password to
+// then wait out a closed port). Never from the command line, where the
+// process list would show it. Every buffer that held it is wiped before it
+// is freed.
 #pragma once
 
 #include <cstddef>
 #include <expected>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 
-#include "options.h"
-#include "usage_error.h"
+#include "exit_status.h"
 
 namespace orvik_session {
 
@@ -42,12 +45,24 @@ class SecretText {
   std::size_t size_ = 0;
 };
 
-std::expected<SecretText, UsageError> read_password(const login::User& user);
+// The password of one account, read as far as it can be before connecting:
+// a file or the variable now, whole; the terminal only checked now, and
+// asked by `take`.
+class Password {
+ public:
+  static std::expected<Password, UsageError> prepare(std::string account,
+                                                     const std::optional<std::string>& password_file);
+  // The secret; from the terminal, the prompt "Password for NAME: " on
+  // /dev/tty, echo off until the line is read and back on whatever ends the
+  // prompt: the line, an error, or SIGINT, SIGTERM, SIGHUP or SIGQUIT (which
+  // then end the program as they would have).
+  std::expected<SecretText, UsageError> take();
 
-// The prompt "Password for NAME: " on /dev/tty, echo off until the line is
-// read, and back on whatever ends the prompt: the line, an error, or SIGINT,
-// SIGTERM, SIGHUP or SIGQUIT (which then end the program as they would have).
-// Needs standard input to be a terminal.
-std::expected<SecretText, UsageError> prompt_password(std::string_view account);
+ private:
+  Password(std::string account, std::optional<SecretText> secret)
+      : account_(std::move(account)), secret_(std::move(secret)) {}
+  std::string account_;
+  std::optional<SecretText> secret_;  // none: the terminal is asked
+};
 
 }  // namespace orvik_session

@@ -3,7 +3,7 @@
 // gateway chose are shown as on the terminal anywhere else.
 #include <string_view>
 
-#include "display_text.h"
+#include "output.h"
 #include "print.h"
 #include "remote_session_client/text.h"
 

@@ -10,7 +10,6 @@
 #include <array>
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <expected>
 #include <memory>
 #include <optional>
@@ -20,8 +19,8 @@
 #include "exit_status.h"
 #include "remote_session_client/client.h"
 #include "remote_session_client/socket.h"
-#include "remote_session_client/tls.h"
-#include "report.h"
+#include "output.h"
+#include "transport.h"
 
 namespace orvik_session {
 
@@ -55,7 +54,13 @@ sigset_t catch_stop_signals() {
   return waiting;
 }
 
-std::string os_text(int errnum) { return std::string(std::strerror(errnum)) + " (os error " + std::to_string(errnum) + ")"; }
+// Each failure is reported as it happens: a tunnel serves on after one
+// connection failed.
+void report(int status, std::string text) {
+  Failures failure;
+  failure.note(status, std::move(text));
+  failure.report();
+}
 
 std::expected<rsc::Socket, std::string> listen_on(const TunnelOptions& tunnel) {
   addrinfo hints{};
@@ -78,7 +83,7 @@ std::expected<rsc::Socket, std::string> listen_on(const TunnelOptions& tunnel) {
     }
     last_error = errno;
   }
-  return std::unexpected(os_text(last_error));
+  return std::unexpected(os_error_text(last_error));
 }
 
 std::uint16_t bound_port(int fd) {
@@ -108,12 +113,12 @@ std::optional<Relayed> carry(rsc::ByteStream& from, const char* from_name, rsc::
                              const char* to_name, std::span<std::uint8_t> buffer) {
   auto got = from.read_some(buffer);
   if (!got) {
-    report_failure(std::string("tunnel: reading from the ") + from_name + " failed: " + to_string(got.error()));
+    report(kExitProtocol, std::string("tunnel: reading from the ") + from_name + " failed: " + to_string(got.error()));
     return Relayed::Failed;
   }
   if (*got == 0) return Relayed::Ended;
   if (auto sent = to.write_all(buffer.first(*got)); !sent) {
-    report_failure(std::string("tunnel: writing to the ") + to_name + " failed: " + to_string(sent.error()));
+    report(kExitProtocol, std::string("tunnel: writing to the ") + to_name + " failed: " + to_string(sent.error()));
     return Relayed::Failed;
   }
   return std::nullopt;
@@ -151,9 +156,9 @@ int serve(int client_fd, rsc::ByteStream& gateway, const rsc::ClientConfig& conf
 }
 
 std::expected<std::unique_ptr<rsc::ByteStream>, int> open_gateway(const rsc::ClientConfig& config) {
-  auto opened = rsc::open_stream(config, rsc::tls_transport());
+  auto opened = rsc::open_stream(config, gateway_transport());
   if (!opened) {
-    report_failure(to_string(opened.error()));
+    report(kExitConnect, to_string(opened.error()));
     return std::unexpected(kExitConnect);
   }
   return std::move(opened->stream);
@@ -183,11 +188,14 @@ int run_tunnel(const TunnelOptions& tunnel, const rsc::ClientConfig& config) {
   }
   auto listener = listen_on(tunnel);
   if (!listener) {
-    report_failure("cannot listen on " + tunnel.listen_host + ":" + std::to_string(tunnel.listen_port) + ": " +
-                   listener.error());
+    report(kExitConnect, "tunnel: cannot listen on " + tunnel.listen_host + ":" + std::to_string(tunnel.listen_port) +
+                             ": " + listener.error());
     return kExitConnect;
   }
-  write_out(STDOUT_FILENO, std::to_string(bound_port(listener->fd())) + "\n");
+  if (auto printed = write_all(STDOUT_FILENO, std::to_string(bound_port(listener->fd())) + "\n"); !printed) {
+    report(kExitOutput, "cannot write to standard output: " + os_error_text(printed.error()));
+    return kExitOutput;
+  }
 
   if (tunnel.once) {
     rsc::Socket client = accept_one(listener->fd(), waiting);
@@ -209,7 +217,7 @@ int run_tunnel(const TunnelOptions& tunnel, const rsc::ClientConfig& config) {
       if (auto opened = open_gateway(config)) status = serve(client.fd(), **opened, config, waiting);
       ::_exit(status);  // the gateway's stream is closed (close_notify) by now
     }
-    if (child < 0) report_failure("tunnel: cannot start a connection: " + os_text(errno));
+    if (child < 0) report(kExitConnect, "tunnel: cannot serve a client: " + os_error_text(errno));
   }
 }
 

@@ -9,14 +9,22 @@
 #include <span>
 #include <string_view>
 
-#include "options.h"
-#include "usage_error.h"
+#include "exit_status.h"
+#include "remote_session_client/request.h"
 
 namespace orvik_session {
 
+namespace command {
+// Any request the codec builds, and the kind of answer it is meant to get.
+struct Request {
+  remote_session_client::RequestKind request;
+  std::string_view answer;
+};
+}  // namespace command
+
 enum class FieldType {
-  Text,      // any text, sent unchanged
-  TextList,  // a list of texts: the field given once per element, in order
+  Text,      // any UTF-8 text, sent unchanged
+  TextList,  // a list of such texts: the field given once per element, in order
   U16,       // a number from 0 to 65535
   U64,       // a number from 0 to 2^64 - 1
 };
@@ -39,12 +47,13 @@ struct RequestKindSpec {
 };
 
 // In the order of the codec's request kinds; the logins are left out (see
-// request_builders.cpp).
+// requests.cpp).
 std::span<const RequestKindSpec> request_kinds();
 
 // The request for `kind` with `assignments` ("FIELD=VALUE" each). An unknown
-// kind, field or value is refused naming it and what would be valid. A field
-// not given is sent as the schema's default (empty text, empty list, 0).
+// kind, field or value is refused naming it and what would be valid, a text
+// that is not UTF-8 among them (the gateway would drop the connection). A
+// field not given is sent as the schema's default (empty text, empty list, 0).
 std::expected<command::Request, UsageError> build_request(
     std::string_view kind, std::span<const std::string_view> assignments);
 

@@ -1,4 +1,4 @@
-#include "request_builders.h"
+#include "requests.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,7 +6,7 @@
 #include <variant>
 #include <vector>
 
-#include "numbers.h"
+#include "options.h"
 
 namespace orvik_session {
 
@@ -119,13 +119,15 @@ std::expected<FieldValues::Value, UsageError> parse_value(const RequestKindSpec&
   switch (field.type) {
     case T::Text:
     case T::TextList:
-      return std::string(text);
+      if (is_utf8(text)) return std::string(text);
+      return std::unexpected(UsageError{"field " + std::string(field.name) + " of " + std::string(spec.kind) +
+                                        " takes UTF-8 text, not " + quoted_word(text)});
     case T::U16:
     case T::U64:
       if (auto number = parse_number(text, field.type == T::U16 ? UINT16_MAX : UINT64_MAX)) return *number;
       return std::unexpected(UsageError{"field " + std::string(field.name) + " of " + std::string(spec.kind) +
-                                        " takes " + std::string(describe(field.type)) + ", not '" +
-                                        std::string(text) + "'"});
+                                        " takes " + std::string(describe(field.type)) + ", not " +
+                                        quoted_word(text)});
   }
   return std::unexpected(UsageError{"unreachable field type"});
 }
