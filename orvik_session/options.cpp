@@ -171,7 +171,7 @@ class Parser {
  public:
   Parser(Options base, Scope allowed) : words_{std::move(base), {}, {}}, allowed_(allowed) {}
 
-  std::expected<Words, UsageError> parse(std::span<const std::string_view> args) {
+  Result parse(std::span<const std::string_view> args) {
     bool options_ended = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
       const std::string_view word = args[i];
@@ -187,9 +187,9 @@ class Parser {
       } else {
         words_.operands.push_back(word);
       }
-      if (!ok) return std::unexpected(std::move(ok.error()));
+      if (!ok) return ok;
     }
-    return std::move(words_);
+    return {};
   }
 
   // The variables of the options not given; a login option given on the
@@ -309,8 +309,7 @@ std::string_view group_title(Group group) { return kGroupTitles[static_cast<std:
 std::expected<Words, UsageError> parse_command_line(std::span<const std::string_view> args,
                                                     const Environment& environment) {
   Parser parser(Options{}, Scope::Session);
-  auto words = parser.parse(args);
-  if (!words) return words;
+  if (auto ok = parser.parse(args); !ok) return std::unexpected(std::move(ok.error()));
   if (auto ok = parser.environment(environment); !ok) return std::unexpected(std::move(ok.error()));
   Words& parsed = parser.words();
   if (parsed.options.password_file && !std::holds_alternative<login::User>(parsed.options.login)) {
@@ -327,7 +326,9 @@ std::expected<Words, UsageError> parse_command_line(std::span<const std::string_
 }
 
 std::expected<Words, UsageError> parse_shell_line(std::span<const std::string_view> args, const Options& base) {
-  return Parser(base, Scope::Command).parse(args);
+  Parser parser(base, Scope::Command);
+  if (auto ok = parser.parse(args); !ok) return std::unexpected(std::move(ok.error()));
+  return std::move(parser.words());
 }
 
 std::optional<std::uint64_t> parse_number(std::string_view text, std::uint64_t max) {

@@ -31,8 +31,8 @@ volatile sig_atomic_t interrupted = 0;
 extern "C" void note_interrupt(int) { interrupted = 1; }
 
 // Ctrl-C interrupts the wait for a line instead of ending the program, for
-// the lifetime of this object; a command under way is not interrupted (the
-// read is retried, the exchange finishes).
+// the lifetime of this object: the wait for a line at the terminal. During
+// a command it ends the program as anywhere else.
 class InterruptDropsLine {
  public:
   InterruptDropsLine() {
@@ -165,6 +165,7 @@ class LineSource {
       return line;
     }
     interrupted = 0;
+    InterruptDropsLine interrupt_drops_line;
 #ifdef ORVIK_SESSION_HAVE_LIBEDIT
     char* read = readline(std::string(kPrompt).c_str());
     if (read == nullptr) {
@@ -255,7 +256,6 @@ std::expected<std::vector<std::string>, UsageError> split_line(std::string_view 
 }
 
 void run_shell(Invocation& in) {
-  InterruptDropsLine interrupt_drops_line;
   LineSource lines(*in.session);
   int first_failure = kExitSuccess;
   std::optional<std::string> line;
@@ -273,7 +273,8 @@ void run_shell(Invocation& in) {
         failures.note(parsed.error());
       } else {
         go_on = run_in_shell(*parsed, *in.session, failures);
-        transcript = parsed->options.transcript;
+        // Asked by this line: one given to the shell comes at its end.
+        transcript = parsed->options.transcript && !in.options.transcript;
       }
     }
     const int status = failures.report(transcript ? transcript_text(in.session->transcript()) : "");

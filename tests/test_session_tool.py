@@ -12,31 +12,17 @@ import sys
 import termios
 import time
 import uuid
-from pathlib import Path
 
 import pytest
 
 from orvik_gateway_sim.policy import CAPSET
 from orvik_gateway_sim.scripted_gateway import ScriptedGateway
 
+from session_tool import TOOL, arms, run
+
 pytestmark = pytest.mark.timeout(60)
 
-TOOL = Path(sys.executable).parent / "orvik-session"
 PASSWORD = "Pw-7f3k9q"  # typed at the prompt; found nowhere else
-
-
-def run(gateway_port, *args, env=None, stdin=subprocess.DEVNULL):
-    assert TOOL.exists(), f"{TOOL} is missing: the wheel did not install orvik-session"
-    environment = {k: v for k, v in os.environ.items() if k != "ORVIK_PASSWORD"}
-    environment.update(env or {})
-    return subprocess.run(
-        [str(TOOL), "--port", str(gateway_port), "--io-timeout-ms", "5000", *args],
-        env=environment, stdin=stdin, capture_output=True, text=True, timeout=30,
-    )
-
-
-def arms(gateway):
-    return [r.arm for r in gateway.requests()]
 
 
 def test_capset_as_json_lists_the_capset_and_logs_out(orvik_gateway):
@@ -50,9 +36,12 @@ def test_capset_as_json_lists_the_capset_and_logs_out(orvik_gateway):
     assert arms(orvik_gateway) == ["guestLogin", "capsetList", "logout"]
 
 
-def test_methods_in_aligned_columns(orvik_gateway):
-    done = run(orvik_gateway.port, "methods")
-    assert done.returncode == 0
+# Whether to log in follows the command: methods never does, so a login
+# option is no reason to log in, nor --user to read a password.
+@pytest.mark.parametrize("login", [[], ["--guest"], ["--user", "operator"]])
+def test_methods_in_aligned_columns_without_a_login(orvik_gateway, login):
+    done = run(orvik_gateway.port, *login, "methods")
+    assert (done.returncode, done.stderr) == (0, "")
     assert done.stdout == (
         "kind       label                          profile_hints        interactive  enabled\n"
         "password   Account name and password      operator, developer  true         true\n"
@@ -145,6 +134,17 @@ def test_request_fields_reach_the_gateway(orvik_gateway, args, payload):
         (["--guest", "--password-file", "f", "info"], "option --password-file needs --user NAME"),
         (["--guest", "--connect-deadline-ms", "-1", "info"],
          "option --connect-deadline-ms takes a number from 0 to 18446744073709551615, not '-1'"),
+        (["--guest", "--json", "--raw", "capset"], "options --json and --raw cannot be combined: one form of output"),
+        (["--guest", "shell", "x"], "shell takes no arguments, not 'x'"),
+        # A Text the gateway would not read: refused before anything is
+        # sent, the bytes shown escaped.
+        ([b"--guest", b"request", b"capsetGet", b"name=\xff\xfe", b"expectedInterfaceId=1"],
+         "field name of capsetGet takes UTF-8 text, not '\\x{ff}\\x{fe}'"),
+        ([b"--guest", b"get", b"a\xc3", b"1"], "NAME of get takes UTF-8 text, not 'a\\x{c3}'"),
+        ([b"--guest", b"--profile", b"\xe2\x82", b"info"], "option --profile takes UTF-8 text, not '\\x{e2}\\x{82}'"),
+        (["--guest", "get", "\x1b[2J", "x"], "INTERFACE_ID of get is a number (decimal or 0x hex), not 'x'"),
+        (["--guest", "\x1b[2J"], "unknown command '\\u{1b}[2J'; the commands are: methods, info, motd, capset, get, "
+         "request, ping, shell"),
     ],
 )
 def test_usage_errors_send_nothing(orvik_gateway, args, stderr):
@@ -184,6 +184,56 @@ def test_answers_and_logout(orvik_gateway, command, answers, status, stdout, std
     assert (done.returncode, done.stderr) == (status, stderr)
     assert done.stdout == stdout
     assert arms(orvik_gateway) == sent
+
+
+HOSTILE = "del\x7f c1\x85 rlo\u202e lri\u2066 esc\x1b[2J"
+SHOWN = '"del\\u{7f} c1\\u{85} rlo\\u{202e} lri\\u{2066} esc\\u{1b}[2J"\n'
+
+
+@pytest.mark.parametrize(
+    "form, stdout",
+    [
+        ([], SHOWN),
+        (["--raw"], SHOWN),
+        (["--json"], '{\n  "kind": "systemMotd",\n  "text": "del\\u007f c1\\u0085 rlo\\u202e lri\\u2066 esc\\u001b[2J"\n}\n'),
+    ],
+    ids=["human", "raw", "json"],
+)
+def test_no_control_from_the_gateway_reaches_the_terminal(orvik_gateway, form, stdout):
+    orvik_gateway.respond(*LOGIN)
+    orvik_gateway.respond("systemMotd", HOSTILE)
+    done = run(orvik_gateway.port, "--guest", "motd", *form)
+    assert (done.returncode, done.stderr, done.stdout) == (0, "", stdout)
+
+
+def test_error_line_is_terminal_safe(orvik_gateway):
+    orvik_gateway.respond(*LOGIN)
+    orvik_gateway.error("\x1b]0;owned\x07", "m\u202e")
+    done = run(orvik_gateway.port, "--guest", "info")
+    assert (done.returncode, done.stdout) == (4, "")
+    assert done.stderr == ('orvik-session: remote gateway denied request: code=\\u{1b}]0;owned\\u{7} '
+                           'message="m\\u{202e}"\n')
+
+
+@pytest.mark.parametrize("sink", ["full", "closed-pipe"])
+def test_lost_output_is_a_failure_of_its_own(orvik_gateway, sink):
+    if sink == "full":
+        out, error = open("/dev/full", "w"), "No space left on device (os error 28)"
+    else:
+        read_end, write_end = os.pipe()
+        os.close(read_end)
+        out, error = os.fdopen(write_end, "w"), "Broken pipe (os error 32)"
+    with out:
+        done = run(orvik_gateway.port, "--guest", "info", stdout=out)
+    assert (done.returncode, done.stderr) == (6, f"orvik-session: cannot write to standard output: {error}\n")
+    assert arms(orvik_gateway) == ["guestLogin", "sessionInfo", "logout"]  # the session still ends
+
+
+def test_lost_stderr_is_a_failure_too(orvik_gateway):
+    with open("/dev/full", "w") as full:
+        done = subprocess.run([str(TOOL), "--port", str(orvik_gateway.port), "--guest", "--transcript", "info"],
+                              stdout=subprocess.DEVNULL, stderr=full, timeout=30)
+    assert done.returncode == 6
 
 
 def test_broken_stream_is_not_logged_out(orvik_gateway):
