@@ -17,7 +17,7 @@ Then measures, each client in a process of its own pinned to one CPU:
   close: the handshake (Python's own ssl against the tunnel's).
 
 Prints one Markdown table of medians and p99s with the ratios. The
-orvik-session it runs is ORVIK_SESSION, else the one beside this Python.
+orvik-session it runs is ORVIK_SESSION_TOOL (the developer build, which links TLS), else the one beside this Python.
 """
 
 import argparse
@@ -36,7 +36,7 @@ import run  # noqa: E402
 from latency_stats import load_latencies, summarize  # noqa: E402
 from tls_servers import stunnel  # noqa: E402
 
-TOOL = os.environ.get("ORVIK_SESSION") or os.path.join(os.path.dirname(sys.executable), "orvik-session")
+TOOL = os.environ.get("ORVIK_SESSION_TOOL") or os.path.join(os.path.dirname(sys.executable), "orvik-session")
 OPERATIONS = (("system_motd()", "motd", run.banner_gateway(22)), ("list_capset() 10,000", "capset", 10_000))
 
 
@@ -59,7 +59,7 @@ def tunnel(port: int, ca_file: str) -> Iterator[int]:
     try:
         line = process.stdout.readline()
         if not line.strip().isdigit():
-            raise run.MeasurementError("orvik-session tunnel did not start (%r); ORVIK_SESSION=%s" % (line, TOOL))
+            raise run.MeasurementError("orvik-session tunnel did not start (%r); ORVIK_SESSION_TOOL=%s" % (line, TOOL))
         yield int(line)
     finally:
         process.terminate()

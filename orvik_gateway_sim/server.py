@@ -27,6 +27,9 @@ from .scripting import ScriptBook
 
 log = logging.getLogger("orvik_gateway_sim")
 
+# How long a refused TLS client is given to read the alert and close.
+LINGER_S = 1.0
+
 
 def _peer_text(address: Tuple[Any, ...]) -> str:
     return f"{address[0]}:{address[1]}"
@@ -96,6 +99,7 @@ class _ConnectionHandler(socketserver.StreamRequestHandler):
                 self.connection.do_handshake()
             except (ssl.SSLError, OSError) as exc:
                 log.info("%s TLS handshake failed: %s", peer, exc)
+                self._linger()
                 return
             name = self.server.server_names.completed(self.connection)
             log.info("%s opened (%s)", peer, tls.handshake_text(self.connection, name))
@@ -112,6 +116,19 @@ class _ConnectionHandler(socketserver.StreamRequestHandler):
             log.info("%s closed: %s", peer, why)
         else:
             log.info("%s closed", peer)
+
+    def _linger(self) -> None:
+        """After a refused handshake: let the alert reach the client. Under TLS 1.3 the client has
+        sent its first request by then; closing with it unread would reset the connection, and
+        the reset would overtake the alert."""
+        raw = self.connection
+        try:
+            raw.settimeout(LINGER_S)
+            socket.socket.shutdown(raw, socket.SHUT_WR)
+            while socket.socket.recv(raw, 65536):
+                pass
+        except OSError:
+            pass
 
     def _exchange(self, peer: str, conversation: Conversation) -> Optional[str]:
         """Serve one request; when the connection is done, why ("" for an orderly end)."""

@@ -27,8 +27,7 @@ from tls_servers import free_port, recording_relay, stunnel  # noqa: E402
 
 pytestmark = pytest.mark.timeout(60)
 
-# The TLS-capable orvik-session: the installed one, or the one ORVIK_SESSION names (a dev build).
-TOOL = os.environ.get("ORVIK_SESSION") or str(Path(sys.executable).parent / "orvik-session")
+from session_tool import TOOL  # noqa: E402
 PASSWORD = "Tls-s3cret-9d2m"
 # A refusal must end connect at once, not wait out the connect deadline.
 DEADLINE_MS = 30_000
@@ -63,7 +62,7 @@ def tls_gateway(tmp_path, certs):
 
 def session(port, *args, host="localhost", deadline_ms=DEADLINE_MS, io_timeout_ms=5000):
     return subprocess.run(
-        [TOOL, "--host", host, "--port", str(port), "--connect-deadline-ms", str(deadline_ms),
+        [str(TOOL), "--host", host, "--port", str(port), "--connect-deadline-ms", str(deadline_ms),
          "--io-timeout-ms", str(io_timeout_ms), *map(str, args)],
         stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=45,
     )
@@ -172,13 +171,13 @@ def test_python_session_through_the_tunnel_keeps_the_password_off_the_wire(tls_g
     port, gateway = tls_gateway(front)
     record = tmp_path / "wire.bin"
     with recording_relay(port, record) as relay_port:
-        with orvik_tunnel.tunnel("localhost", relay_port, ca_file=str(certs.ca), program=TOOL) as (host, local):
+        with orvik_tunnel.tunnel("localhost", relay_port, ca_file=str(certs.ca), program=str(TOOL)) as (host, local):
             client = orvik.Client(host, local, connect_deadline_ms=5000, io_timeout_ms=5000)
-            # Nothing else rides on the tunnel once its one client is in.
-            with pytest.raises(ConnectionRefusedError):
-                socket.create_connection((host, local), timeout=5).close()
             with client:
                 assert client.login_password("operator", PASSWORD).principal_kind
+                # Nothing else rides on the tunnel once its one client is in.
+                with pytest.raises(ConnectionRefusedError):
+                    socket.create_connection((host, local), timeout=5).close()
                 assert [c.name for c in client.list_capset()] == [c.name for c in CAPSET]
             del client
     arms = [r.arm for r in gateway.requests()]
@@ -192,5 +191,5 @@ def test_python_session_through_the_tunnel_keeps_the_password_off_the_wire(tls_g
 def test_tunnel_reports_a_refused_certificate_before_it_listens(tls_gateway, certs):
     port, _ = tls_gateway("sim", certs.expired)
     with pytest.raises(orvik_tunnel.TunnelError, match=r"certificate has expired"):
-        with orvik_tunnel.tunnel("localhost", port, ca_file=str(certs.ca), program=TOOL):
+        with orvik_tunnel.tunnel("localhost", port, ca_file=str(certs.ca), program=str(TOOL)):
             pass
