@@ -108,10 +108,13 @@ bool wait_any(std::span<pollfd> fds, bool at_once, const sigset_t& waiting) {
 
 enum class Relayed { Ended, Failed };
 
-// One read from `from`, written whole to `to`; nullopt while both go on.
+// What has arrived on `from`, written whole to `to`; nullopt while both go
+// on. A readable TLS socket may hold no application data (a session ticket,
+// a record not yet whole): read_ready then has nothing, at once.
 std::optional<Relayed> carry(rsc::ByteStream& from, const char* from_name, rsc::ByteStream& to,
                              const char* to_name, std::span<std::uint8_t> buffer) {
-  auto got = from.read_some(buffer);
+  auto got = from.read_ready(buffer);
+  if (!got && got.error().kind == rsc::IoError::Kind::Os && got.error().os_code == EAGAIN) return std::nullopt;
   if (!got) {
     report(kExitProtocol, std::string("tunnel: reading from the ") + from_name + " failed: " + to_string(got.error()));
     return Relayed::Failed;

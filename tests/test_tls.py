@@ -120,7 +120,10 @@ def test_client_certificates(tls_gateway, certs, front):
                              "unknown ca")):
         started = time.monotonic()
         done = session(port, *trusted, *options, "--guest", "capset")
-        assert done.returncode in (3, 5) and reason in done.stderr, done.stderr
+        # stunnel closes with the client's first request unread; where the network stack drops
+        # what was received once the reset arrives (gVisor's does), the alert is lost with it.
+        said = [reason] + (["Connection reset by peer"] if front == "stunnel" else [])
+        assert done.returncode in (3, 5) and any(s in done.stderr for s in said), done.stderr
         assert time.monotonic() - started < DEADLINE_MS / 2000
 
 
