@@ -37,6 +37,8 @@ from latency_stats import load_latencies, summarize  # noqa: E402
 from tls_servers import stunnel  # noqa: E402
 
 TOOL = os.environ.get("ORVIK_SESSION_TOOL") or os.path.join(os.path.dirname(sys.executable), "orvik-session")
+# As the canned gateway does: an answer leaves at once, in full.
+NODELAY = ("socket = l:TCP_NODELAY=1", "socket = r:TCP_NODELAY=1")
 OPERATIONS = (("system_motd()", "motd", run.banner_gateway(22)), ("list_capset() 10,000", "capset", 10_000))
 
 
@@ -99,7 +101,7 @@ def main(argv: List[str]) -> int:
         plans = []
         for label, op, gateway in OPERATIONS:
             plain = gateways.ports[gateway]
-            tls = stack.enter_context(stunnel(Path(workdir), plain, Path(cert), Path(key)))
+            tls = stack.enter_context(stunnel(Path(workdir), plain, Path(cert), Path(key), settings=NODELAY))
             plans.append((label, op, [], plain, tls, stack.enter_context(tunnel(tls, cert))))
         plans.append(("new connection + system_motd()", "motd", ["--fresh"], *plans[0][3:]))
         for label, op, fresh, plain, tls, through in plans:
