@@ -196,3 +196,45 @@ def test_tunnel_reports_a_refused_certificate_before_it_listens(tls_gateway, cer
     with pytest.raises(orvik_tunnel.TunnelError, match=r"certificate has expired"):
         with orvik_tunnel.tunnel("localhost", port, ca_file=str(certs.ca), program=str(TOOL)):
             pass
+
+
+@pytest.mark.parametrize("args, says", [
+    (["--ca-file", "ca.pem", "methods"], "options --ca-file, --cert, --key and --server-name need --tls"),
+    (["--tls", "--cert", "client.pem", "methods"], "options --cert and --key go together"),
+    (["tunnel"], "tunnel needs --tls"),
+    (["--tls", "--guest", "tunnel"], "tunnel carries its clients' own logins"),
+    (["--tls", "tunnel", "--listen", "1:2:x"], "option --listen takes [HOST:]PORT"),
+    (["--tls", "tunnel", "--listen", ":5"], "option --listen takes [HOST:]PORT"),
+])
+def test_tls_usage_errors_are_found_before_connecting(closed_port, args, says):
+    done = session(closed_port, *args, deadline_ms=0)
+    assert (done.returncode, done.stdout) == (2, "") and done.stderr.startswith("orvik-session: " + says), done.stderr
+
+
+def test_tunnel_serves_clients_side_by_side_until_sigterm(tls_gateway, certs):
+    port, gateway = tls_gateway("sim")
+    tunnel = subprocess.Popen([str(TOOL), "--host", "localhost", "--port", str(port), "--tls", "--ca-file",
+                               str(certs.ca), "tunnel", "--listen", "0"], stdout=subprocess.PIPE, text=True)
+    try:
+        local = int(tunnel.stdout.readline())
+        first, second = (orvik.Client("127.0.0.1", local, io_timeout_ms=5000) for _ in range(2))
+        assert first.system_motd() == second.system_motd()
+        del first, second
+        tunnel.terminate()
+        assert tunnel.wait(timeout=10) == 0
+    finally:
+        tunnel.kill()
+        tunnel.stdout.close()
+    assert [r.arm for r in gateway.requests()] == ["systemMotd", "systemMotd"]
+
+
+@pytest.mark.parametrize("args, status, says", [
+    (["--tls-cert", "server.pem"], 2, "--tls-cert and --tls-key go together"),
+    (["--tls-client-ca", "ca.pem"], 2, "--tls-client-ca needs --tls-cert and --tls-key"),
+    (["--tls-cert", "missing.pem", "--tls-key", "missing.key"], 1, "cannot use the TLS certificate missing.pem"),
+])
+def test_simulator_tls_options_are_checked(tmp_path, args, status, says):
+    done = subprocess.run([sys.executable, "-m", "orvik_gateway_sim", "--port", "0", *args], cwd=tmp_path,
+                          env={**os.environ, "PYTHONPATH": str(Path(__file__).resolve().parent.parent)},
+                          capture_output=True, text=True, timeout=30)
+    assert done.returncode == status and says in done.stderr, done.stderr
