@@ -61,7 +61,7 @@ class Terminal:
                               capture_output=True, text=True, timeout=10).stdout
 
     def screen(self) -> str:
-        return self.tmux("capture-pane", "-p", "-t", "tool")
+        return self.tmux("capture-pane", "-p", "-J", "-t", "tool")  # wrapped lines joined
 
     def keys(self, *keys: str, literal: bool = False) -> None:
         self.tmux("send-keys", "-t", "tool", *(["-l"] if literal else []), *keys)
@@ -74,6 +74,12 @@ class Terminal:
 
     def until_shown(self, text: str) -> None:
         self.until(lambda: text in self.screen())
+
+    def exit_status(self) -> str:
+        """Once the command has ended, its exit status."""
+        pane = lambda field: self.tmux("display-message", "-p", "-t", "tool", f"#{{{field}}}").strip()
+        self.until(lambda: pane("pane_dead") == "1")
+        return pane("pane_dead_status")
 
     def close(self) -> None:
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True, timeout=10)

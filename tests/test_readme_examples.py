@@ -1,13 +1,12 @@
 """The README's examples, run as written: each fenced block after a line
-`<!-- example: KIND -->`. The simulator block is started (on a free port in
-place of 2327), the Python and orvik-session blocks run against it, and the
+`<!-- example: KIND -->`. The simulator block is started (on a free port,
+which then takes the place of 2327 in the others), the Python and orvik-session blocks run against it, and the
 pytest blocks run under pytest with the fixture."""
 
 from __future__ import annotations
 
 import re
 import shlex
-import socket
 import subprocess
 import sys
 from pathlib import Path
@@ -29,24 +28,17 @@ def examples(kind: str) -> list:
     return found
 
 
-def free_port() -> str:
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return str(probe.getsockname()[1])
-
-
 @pytest.fixture(scope="module")
 def readme_gateway():
     (command,) = examples("simulator")
-    port = free_port()
-    words = shlex.split(command.replace(DEFAULT_PORT, port))
+    words = shlex.split(command.replace(DEFAULT_PORT, "0"))
     assert words[:3] == ["python", "-m", "orvik_gateway_sim"]
-    simulator = subprocess.Popen([sys.executable, *words[1:]], stderr=subprocess.PIPE, text=True)
+    simulator = subprocess.Popen([sys.executable, *words[1:]], stdout=subprocess.PIPE, text=True)
     try:
-        assert simulator.stderr is not None
-        line = simulator.stderr.readline()
-        assert "listening on" in line, line
-        yield port
+        assert simulator.stdout is not None
+        line = simulator.stdout.readline()
+        assert "listening on 127.0.0.1:" in line, line
+        yield line.strip().rsplit(":", 1)[1]
     finally:
         simulator.terminate()
         simulator.wait(timeout=10)

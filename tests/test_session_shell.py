@@ -28,24 +28,23 @@ def test_shell_at_a_terminal(tmp_path):
     terminal = Terminal(tool_command("--port", str(gateway.port), "shell", "--guest"),
                         env={"XDG_STATE_HOME": state})
     try:
-        terminal.until_shown("orvik> ")
+        terminal.until_shown("orvik>")
         terminal.keys("info", "Enter")
         terminal.until_shown("principal_kind")
         terminal.keys("get sys", literal=True)
         terminal.keys("Tab")
-        terminal.until_shown("orvik> get system_info ")
-        terminal.keys("0xfbbdc602980cb986", "Enter", literal=True)
+        terminal.until_shown("orvik> get system_info")
+        terminal.keys("0xfbbdc602980cb986", literal=True)
         terminal.keys("Enter")
-        terminal.until(lambda: terminal.screen().count("orvik> ") == 4)
+        terminal.keys("Enter")
+        terminal.until(lambda: terminal.screen().count("orvik>") == 4)
         terminal.keys("Up", "Up", "Enter")  # the empty line is no history: info again
         terminal.until(lambda: terminal.screen().count("principal_kind") == 2)
         terminal.keys("capset", literal=True)
         terminal.keys("C-c")
-        terminal.until(lambda: terminal.screen().count("orvik> ") == 6)
+        terminal.until(lambda: terminal.screen().count("orvik>") == 6)
         terminal.keys("C-d")
-        terminal.until(lambda: terminal.tmux("display-message", "-p", "-t", "tool", "#{pane_dead}").strip() == "1")
-        status = terminal.tmux("display-message", "-p", "-t", "tool", "#{pane_dead_status}").strip()
-        assert status == "0", terminal.screen()
+        assert terminal.exit_status() == "0", terminal.screen()
         # The CapSet was listed once, for the Tab; the dropped line sent nothing.
         assert arms(gateway) == ["guestLogin", "sessionInfo", "capsetList", "capsetGet", "sessionInfo", "logout"]
         # libedit writes its history with blanks as \040.
@@ -61,8 +60,8 @@ def test_password_prompt_comes_after_connecting(closed_port):
     terminal = Terminal(tool_command("--port", str(closed_port), "--connect-deadline-ms", "0",
                                      "--user", "operator", "info"))
     try:
-        terminal.until_shown("orvik-session: timed out connecting")
-        assert "Password" not in terminal.screen()
+        assert terminal.exit_status() == "3"
+        assert "error 111" in terminal.screen() and "Password" not in terminal.screen()
     finally:
         terminal.close()
 
@@ -167,7 +166,8 @@ def test_manual_page_is_clean_roff():
     if shutil.which("groff") is None:
         pytest.fail("groff is needed (make deps installs groff-base)")
     page = subprocess.run([str(TOOL), "--man"], capture_output=True, text=True, check=True).stdout
-    shown = subprocess.run(["groff", "-man", "-Tutf8", "-ww"], input=page, capture_output=True, text=True, timeout=30)
+    shown = subprocess.run(["groff", "-man", "-Tutf8", "-ww", "-P-cbou"], input=page, capture_output=True, text=True,
+                           timeout=30)
     assert shown.stderr == ""
     for section in ("COMMANDS", "OPTIONS", "ENVIRONMENT", "FILES", "EXIT STATUS"):
         assert section in shown.stdout

@@ -202,17 +202,18 @@ SHOWN = '"del\\u{7f} c1\\u{85} rlo\\u{202e} lri\\u{2066} esc\\u{1b}[2J"\n'
 def test_no_control_from_the_gateway_reaches_the_terminal(orvik_gateway, form, stdout):
     orvik_gateway.respond(*LOGIN)
     orvik_gateway.respond("systemMotd", HOSTILE)
+    orvik_gateway.respond(*LOGOUT)
     done = run(orvik_gateway.port, "--guest", "motd", *form)
     assert (done.returncode, done.stderr, done.stdout) == (0, "", stdout)
 
 
-def test_error_line_is_terminal_safe(orvik_gateway):
-    orvik_gateway.respond(*LOGIN)
-    orvik_gateway.error("\x1b]0;owned\x07", "m\u202e")
-    done = run(orvik_gateway.port, "--guest", "info")
-    assert (done.returncode, done.stdout) == (4, "")
-    assert done.stderr == ('orvik-session: remote gateway denied request: code=\\u{1b}]0;owned\\u{7} '
-                           'message="m\\u{202e}"\n')
+def test_error_line_is_terminal_safe(closed_port):
+    # The one line of every failure, whatever it quotes: a host name here,
+    # Cap'n Proto's description of a hostile answer elsewhere.
+    done = run(closed_port, "--host", "\x1b]0;owned\x07", "--connect-deadline-ms", "0", "methods")
+    assert (done.returncode, done.stdout) == (3, "")
+    assert done.stderr.startswith("orvik-session: timed out connecting to \\u{1b}]0;owned\\u{7}:")
+    assert "\x1b" not in done.stderr and "\x07" not in done.stderr
 
 
 @pytest.mark.parametrize("sink", ["full", "closed-pipe"])
