@@ -141,6 +141,7 @@ def _speaks_tls11(port: int) -> bool:
         return False
 
 
+@pytest.mark.filterwarnings("ignore:ssl.TLSVersion.TLSv1_1 is deprecated:DeprecationWarning")
 def test_a_server_offering_only_tls_1_1_is_refused(tls_gateway, certs):
     port, _ = tls_gateway("stunnel", settings=["sslVersionMin = TLSv1.1", "sslVersionMax = TLSv1.1",
                                                "ciphers = DEFAULT:@SECLEVEL=0"])
