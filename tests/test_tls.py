@@ -23,7 +23,7 @@ import orvik_tunnel  # noqa: E402
 from orvik_gateway_sim.policy import CAPSET  # noqa: E402
 from orvik_gateway_sim.scripted_gateway import ScriptedGateway  # noqa: E402
 from tls_certificates import Certificates, make_certificates  # noqa: E402
-from tls_servers import free_port, recording_relay, stunnel  # noqa: E402
+from tls_servers import recording_relay, stunnel  # noqa: E402
 
 pytestmark = pytest.mark.timeout(60)
 
