@@ -22,12 +22,12 @@ import orvik  # noqa: E402
 import orvik_tunnel  # noqa: E402
 from orvik_gateway_sim.policy import CAPSET  # noqa: E402
 from orvik_gateway_sim.scripted_gateway import ScriptedGateway  # noqa: E402
+from session_tool import TOOL  # noqa: E402
 from tls_certificates import Certificates, make_certificates  # noqa: E402
 from tls_servers import recording_relay, stunnel  # noqa: E402
 
 pytestmark = pytest.mark.timeout(60)
 
-from session_tool import TOOL  # noqa: E402
 PASSWORD = "Tls-s3cret-9d2m"
 # A refusal must end connect at once, not wait out the connect deadline.
 DEADLINE_MS = 30_000
