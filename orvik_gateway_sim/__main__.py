@@ -68,7 +68,19 @@ def _arguments(argv: Optional[List[str]]) -> argparse.Namespace:
         "--scripted", action="store_true",
         help="take scripted answers as JSON lines on stdin (the pytest fixture's channel); stop at end of input",
     )
-    return parser.parse_args(argv)
+    tls = parser.add_argument_group("TLS", "serve every connection as a TLS session (TLS 1.2 at least)")
+    tls.add_argument("--tls-cert", metavar="F", help="the server's certificate chain (PEM)")
+    tls.add_argument("--tls-key", metavar="F", help="its private key (PEM)")
+    tls.add_argument(
+        "--tls-client-ca", metavar="F",
+        help="require a client certificate signed by a CA of this file (PEM)",
+    )
+    args = parser.parse_args(argv)
+    if (args.tls_cert is None) != (args.tls_key is None):
+        parser.error("--tls-cert and --tls-key go together")
+    if args.tls_client_ca is not None and args.tls_cert is None:
+        parser.error("--tls-client-ca needs --tls-cert and --tls-key")
+    return args
 
 
 def _interrupt(signum: int, frame: object) -> None:
@@ -84,8 +96,19 @@ def main(argv: Optional[List[str]] = None) -> int:
     accounts: Optional[Dict[str, str]] = dict(args.account) if args.account else None
     gateway = Gateway(motd=args.motd, accounts=accounts, disabled=args.disable_method)
     book = ScriptBook() if args.scripted else None
+    tls_context = None
+    if args.tls_cert is not None:
+        import ssl
+
+        from .tls import server_context
+
+        try:
+            tls_context = server_context(args.tls_cert, args.tls_key, args.tls_client_ca)
+        except (OSError, ssl.SSLError) as exc:
+            print(f"cannot use the TLS certificate {args.tls_cert} and key {args.tls_key}: {exc}", file=sys.stderr)
+            return 1
     try:
-        server = GatewayServer(args.host, args.port, gateway, book, delay=args.delay_ms / 1000)
+        server = GatewayServer(args.host, args.port, gateway, book, delay=args.delay_ms / 1000, tls_context=tls_context)
     except OSError as exc:
         print(f"cannot listen on {args.host}:{args.port}: {exc}", file=sys.stderr)
         return 1
@@ -100,7 +123,7 @@ def main(argv: Optional[List[str]] = None) -> int:
 
             # A short poll keeps shutdown() at the end of input quick: tests start and stop many children.
             threading.Thread(target=server.serve_forever, args=(0.05,), daemon=True).start()
-            control.serve(book, sys.stdin, sys.stdout)
+            control.serve(book, sys.stdin, sys.stdout, server.server_names)
             server.shutdown()
     except KeyboardInterrupt:
         pass

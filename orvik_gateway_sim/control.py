@@ -11,7 +11,9 @@ Commands and answers:
   -> ``{"ok": true}``, or ``{"ok": false, "error": TEXT}`` for a bad script;
 - ``{"op": "requests"}`` -> ``{"ok": true, "requests": [{"seq", "arm",
   "payload", "raw"}, ...]}``, oldest first;
-- ``{"op": "clear"}`` -> ``{"ok": true}``.
+- ``{"op": "clear"}`` -> ``{"ok": true}``;
+- ``{"op": "server_names"}`` -> ``{"ok": true, "server_names": [NAME or
+  null, ...]}``: the server name (SNI) of every completed TLS handshake.
 
 JSON has no bytes: a bytes value travels as ``{"__bytes__": BASE64}``.
 This module needs no pycapnp, so the test side can import it anywhere.
@@ -25,6 +27,7 @@ from typing import TYPE_CHECKING, Any, Dict, Iterable, TextIO
 
 if TYPE_CHECKING:
     from .scripting import ScriptBook
+    from .tls import ServerNames
 
 _BYTES = "__bytes__"
 
@@ -58,7 +61,7 @@ def decode_line(line: str) -> Dict[str, Any]:
     return message
 
 
-def _carry_out(book: "ScriptBook", command: Dict[str, Any]) -> Dict[str, Any]:
+def _carry_out(book: "ScriptBook", server_names: "ServerNames", command: Dict[str, Any]) -> Dict[str, Any]:
     from .scripting import parse_script
 
     op = command.get("op")
@@ -76,16 +79,18 @@ def _carry_out(book: "ScriptBook", command: Dict[str, Any]) -> Dict[str, Any]:
     if op == "clear":
         book.clear()
         return {"ok": True}
+    if op == "server_names":
+        return {"ok": True, "server_names": server_names.all()}
     return {"ok": False, "error": f"unknown command {op!r}"}
 
 
-def serve(book: "ScriptBook", lines: Iterable[str], out: TextIO) -> None:
+def serve(book: "ScriptBook", lines: Iterable[str], out: TextIO, server_names: "ServerNames") -> None:
     """Answer commands until `lines` ends."""
     for line in lines:
         if not line.strip():
             continue
         try:
-            answer = _carry_out(book, decode_line(line))
+            answer = _carry_out(book, server_names, decode_line(line))
         except ValueError as exc:  # not JSON
             answer = {"ok": False, "error": f"bad command line: {exc}"}
         out.write(encode_line(answer))

@@ -121,6 +121,11 @@ class ScriptedGateway:
         """Every request received so far, oldest first."""
         return [RecordedRequest(**r) for r in self._call({"op": "requests"})["requests"]]
 
+    def server_names(self) -> List[Optional[str]]:
+        """The server name (SNI) each TLS client sent, one per completed handshake, oldest first."""
+        names: List[Optional[str]] = self._call({"op": "server_names"})["server_names"]
+        return names
+
     def clear(self) -> None:
         """Forget recorded requests and queued scripts."""
         self._call({"op": "clear"})

@@ -10,6 +10,7 @@
 #include "output.h"
 #include "print.h"
 #include "shell.h"
+#include "tunnel.h"
 
 namespace orvik_session {
 
@@ -159,6 +160,15 @@ void run_help(Invocation& in) {
 
 void run_quit(Invocation& in) { in.leave = true; }
 
+void run_tunnel_command(Invocation& in) {
+  // A tunnel in clear would only add a hop: what it is for is the TLS.
+  if (!in.options.tls) return in.failures.note(UsageError{"tunnel needs --tls"});
+  if (!std::holds_alternative<std::monostate>(in.options.login)) {
+    return in.failures.note(UsageError{"tunnel carries its clients' own logins: give it no login option"});
+  }
+  in.failures.note_reported(run_tunnel(in.options.tunnel, client_config(in.options)));
+}
+
 constexpr std::string_view kRequestHelp =
     "Log in, send one request of any kind the codec builds, and show the decoded\n"
     "answer. Fields are named as in the gateway schema; a field not given is sent\n"
@@ -194,6 +204,14 @@ constexpr CommandSpec kCommands[] = {
      "with its status (--keep-going goes on). Also what orvik-session without a\n"
      "command does on a terminal.",
      Needs::Login, Where::CommandLine, no_operands, run_shell},
+    {"tunnel", "", "carry plain-TCP clients to the gateway over TLS (no login)",
+     "Listen on --listen (127.0.0.1 unless told otherwise) and carry each plain-TCP\n"
+     "client that connects to the gateway over TLS, so that a program without TLS\n"
+     "(the Python module among them) reaches a gateway that requires it. Prints the\n"
+     "port it listens on, one line on stdout. With --once it connects to the gateway\n"
+     "first, accepts one client, stops listening, and exits when that client leaves;\n"
+     "else it serves each client in a process of its own until SIGINT or SIGTERM.",
+     Needs::Nothing, Where::CommandLine, no_operands, run_tunnel_command},
     {"help", "[COMMAND]", "the shell's commands, or one command's help", "Show the shell's commands, or one's help.",
      Needs::Nothing, Where::Shell, help_operands, run_help},
     {"quit", "", "log out and leave the shell", "Log out and leave the shell.", Needs::Nothing, Where::Shell,

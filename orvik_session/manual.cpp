@@ -15,7 +15,7 @@ constexpr std::string_view kDescription =
     "An operator's client of the orvik remote session gateway: one connection, one\n"
     "login, one command, one logout; or, with shell, many commands on one login.";
 
-constexpr Group kGroups[] = {Group::Connection, Group::Login, Group::Output, Group::Commands, Group::Program};
+constexpr Group kGroups[] = {Group::Connection, Group::Tls, Group::Login, Group::Output, Group::Commands, Group::Program};
 
 // `text` broken into lines of at most kWidth columns, the first continuing
 // a line already `column` wide, the others indented to `indent`.

@@ -36,6 +36,26 @@ Result text(std::string_view value, std::string& out) {
 
 std::string decimal(std::uint64_t n) { return std::to_string(n); }
 
+Result file_name(std::string_view value, std::optional<std::string>& out) {
+  out = std::string(value);
+  return {};
+}
+
+// [HOST:]PORT, HOST an IPv6 literal in brackets where it has colons; without
+// HOST, loopback.
+Result listen_address(std::string_view value, TunnelOptions& tunnel) {
+  const auto colon = value.rfind(':');
+  std::string_view host = colon == std::string_view::npos ? std::string_view() : value.substr(0, colon);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  const auto port = parse_number(colon == std::string_view::npos ? value : value.substr(colon + 1), UINT16_MAX);
+  if (!port || (colon != std::string_view::npos && host.empty())) {
+    return std::unexpected(UsageError{"takes [HOST:]PORT (port 0: one the system picks), not " + quoted_word(value)});
+  }
+  if (!host.empty()) tunnel.listen_host = std::string(host);
+  tunnel.listen_port = static_cast<std::uint16_t>(*port);
+  return {};
+}
+
 constexpr OptionSpec kOptions[] = {
     {"host", 'h', "HOST", "ORVIK_HOST", Group::Connection, Scope::Session,
      "the gateway's host name or address",
@@ -60,6 +80,21 @@ constexpr OptionSpec kOptions[] = {
      "bound each connection try and every read and write",
      [](Options& o, std::string_view v) { return number(v, 1, UINT64_MAX, o.io_timeout_ms); },
      [](const Options& d) { return decimal(d.io_timeout_ms); }},
+
+    {"tls", 0, "", "", Group::Tls, Scope::Session,
+     "TLS to the gateway, its certificate always verified (the machine's trusted CAs, or --ca-file)",
+     [](Options& o, std::string_view) -> Result { o.tls = true; return {}; }},
+    {"ca-file", 0, "FILE", "", Group::Tls, Scope::Session,
+     "trust the CA certificates of FILE (PEM; a self-signed gateway's own certificate) instead of the machine's",
+     [](Options& o, std::string_view v) { return file_name(v, o.tls_files.ca_file); }, nullptr, Completes::File},
+    {"cert", 0, "FILE", "", Group::Tls, Scope::Session, "a client certificate (PEM), with --key",
+     [](Options& o, std::string_view v) { return file_name(v, o.tls_files.cert_file); }, nullptr, Completes::File},
+    {"key", 0, "FILE", "", Group::Tls, Scope::Session, "the client certificate's private key (PEM)",
+     [](Options& o, std::string_view v) { return file_name(v, o.tls_files.key_file); }, nullptr, Completes::File},
+    {"server-name", 0, "NAME", "", Group::Tls, Scope::Session,
+     "the name to verify the certificate against and send (SNI), instead of --host",
+     [](Options& o, std::string_view v) { return file_name(v, o.tls_files.server_name); }, nullptr,
+     Completes::Host},
 
     {"guest", 0, "", "", Group::Login, Scope::Session, "log in as a guest",
      [](Options& o, std::string_view) -> Result { o.login = login::Guest{}; return {}; }, nullptr,
@@ -94,6 +129,13 @@ constexpr OptionSpec kOptions[] = {
     {"count", 'c', "N", "", Group::Commands, Scope::Command, "ping: the number of round trips",
      [](Options& o, std::string_view v) { return number(v, 1, 1'000'000, o.count); },
      [](const Options& d) { return decimal(d.count); }},
+    {"listen", 0, "[HOST:]PORT", "", Group::Commands, Scope::Session,
+     "tunnel: where to listen for plain-TCP clients (port 0: one the system picks, printed)",
+     [](Options& o, std::string_view v) { return listen_address(v, o.tunnel); },
+     [](const Options& d) { return d.tunnel.listen_host + ":" + decimal(d.tunnel.listen_port); }},
+    {"once", 0, "", "", Group::Commands, Scope::Session,
+     "tunnel: connect to the gateway, accept one client, and exit when it leaves",
+     [](Options& o, std::string_view) -> Result { o.tunnel.once = true; return {}; }},
     {"keep-going", 'k', "", "", Group::Commands, Scope::Session,
      "shell: fed from a pipe or a file, go on after a command that failed",
      [](Options& o, std::string_view) -> Result { o.keep_going = true; return {}; }},
@@ -116,7 +158,7 @@ constexpr OptionSpec kOptions[] = {
      [](Options& o, std::string_view) -> Result { o.manual = true; return {}; }},
 };
 
-constexpr std::string_view kGroupTitles[] = {"connection", "login", "output", "commands' options", "program"};
+constexpr std::string_view kGroupTitles[] = {"connection", "TLS", "login", "output", "commands' options", "program"};
 
 // Why the options of each exclusive set exclude each other.
 constexpr std::string_view kExclusiveReasons[] = {"", ": one login per session", ": one form of output"};
@@ -251,6 +293,17 @@ Options::Options() {
 
 std::span<const OptionSpec> option_table() { return kOptions; }
 
+rsc::ClientConfig client_config(const Options& options) {
+  rsc::ClientConfig config;
+  config.host = options.host;
+  config.port = options.port;
+  config.connect_deadline = rsc::Duration::from_millis(options.connect_deadline_ms);
+  config.io_timeout = rsc::Duration::from_millis(options.io_timeout_ms);
+  config.connect_retry_interval = rsc::Duration::from_millis(options.connect_retry_interval_ms);
+  if (options.tls) config.tls = options.tls_files;
+  return config;
+}
+
 std::string_view group_title(Group group) { return kGroupTitles[static_cast<std::size_t>(group)]; }
 
 std::expected<Words, UsageError> parse_command_line(std::span<const std::string_view> args,
@@ -261,6 +314,13 @@ std::expected<Words, UsageError> parse_command_line(std::span<const std::string_
   Words& parsed = parser.words();
   if (parsed.options.password_file && !std::holds_alternative<login::User>(parsed.options.login)) {
     return std::unexpected(error("option --password-file needs --user NAME"));
+  }
+  const rsc::TlsConfig& files = parsed.options.tls_files;
+  if (!parsed.options.tls && files != rsc::TlsConfig{}) {
+    return std::unexpected(error("options --ca-file, --cert, --key and --server-name need --tls"));
+  }
+  if (files.cert_file.has_value() != files.key_file.has_value()) {
+    return std::unexpected(error("options --cert and --key go together: a client certificate and its key"));
   }
   return std::move(parsed);
 }

@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "exit_status.h"
+#include "remote_session_client/config.h"
+#include "tunnel.h"
 
 namespace orvik_session {
 
@@ -38,6 +40,9 @@ struct Options {
   std::uint64_t connect_deadline_ms;
   std::uint64_t io_timeout_ms;
   std::uint64_t connect_retry_interval_ms;
+  // --tls, and what the TLS options set (applied only with --tls).
+  bool tls = false;
+  remote_session_client::TlsConfig tls_files;
   Login login;
   std::optional<std::string> password_file;
   std::string profile = "operator";
@@ -45,6 +50,7 @@ struct Options {
   bool transcript = false;
   bool keep_going = false;
   std::uint64_t count = 5;  // ping's round trips
+  TunnelOptions tunnel;     // the tunnel's --listen and --once
 
   // Instead of a command: a text to print.
   bool help = false;
@@ -58,7 +64,7 @@ struct Options {
 enum class Scope { Session, Command };
 
 // The help's sections, in the order they are printed.
-enum class Group { Connection, Login, Output, Commands, Program };
+enum class Group { Connection, Tls, Login, Output, Commands, Program };
 
 // What the value of an option completes to on Tab.
 enum class Completes { Nothing, File, Host, Shell };
@@ -82,6 +88,9 @@ struct OptionSpec {
 };
 
 std::span<const OptionSpec> option_table();
+
+// The library's configuration for these options.
+remote_session_client::ClientConfig client_config(const Options& options);
 std::string_view group_title(Group group);
 
 // A command line's words, options applied: the command and its operands.

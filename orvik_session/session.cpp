@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "password.h"
+#include "transport.h"
 
 namespace orvik_session {
 
@@ -53,13 +54,7 @@ std::expected<Session, rsc::Transcript> Session::open(const Options& options, bo
     password = std::move(*prepared);
   }
 
-  rsc::ClientConfig config;
-  config.host = options.host;
-  config.port = options.port;
-  config.connect_deadline = rsc::Duration::from_millis(options.connect_deadline_ms);
-  config.io_timeout = rsc::Duration::from_millis(options.io_timeout_ms);
-  config.connect_retry_interval = rsc::Duration::from_millis(options.connect_retry_interval_ms);
-  auto connected = rsc::connect(std::move(config));
+  auto connected = rsc::connect(client_config(options), gateway_transport());
   if (!connected) {
     failures.note(connected.error().error);
     return std::unexpected(std::move(connected.error().transcript));

@@ -144,7 +144,7 @@ def test_request_fields_reach_the_gateway(orvik_gateway, args, payload):
         ([b"--guest", b"--profile", b"\xe2\x82", b"info"], "option --profile takes UTF-8 text, not '\\x{e2}\\x{82}'"),
         (["--guest", "get", "\x1b[2J", "x"], "INTERFACE_ID of get is a number (decimal or 0x hex), not 'x'"),
         (["--guest", "\x1b[2J"], "unknown command '\\u{1b}[2J'; the commands are: methods, info, motd, capset, get, "
-         "request, ping, shell"),
+         "request, ping, shell, tunnel"),
     ],
 )
 def test_usage_errors_send_nothing(orvik_gateway, args, stderr):

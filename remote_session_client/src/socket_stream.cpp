@@ -56,6 +56,14 @@ std::expected<std::size_t, IoError> SocketStream::read_some(std::span<std::uint8
                 [&] { return ::recv(fd_, dest.data(), dest.size(), MSG_DONTWAIT); });
 }
 
+std::expected<std::size_t, IoError> SocketStream::read_ready(std::span<std::uint8_t> dest) {
+  for (;;) {
+    const ssize_t got = ::recv(fd_, dest.data(), dest.size(), MSG_DONTWAIT);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return std::unexpected(IoError::os(errno == EWOULDBLOCK ? EAGAIN : errno));
+  }
+}
+
 std::expected<std::size_t, IoError> SocketStream::write_some(std::span<const ByteView> parts) {
   // A frame is two parts; a caller with more sends the rest next time.
   constexpr std::size_t kMostParts = 8;

@@ -15,6 +15,7 @@ class SocketStream final : public ByteStream {
   explicit SocketStream(int fd) : fd_(fd) {}
 
   std::expected<std::size_t, IoError> read_some(std::span<std::uint8_t> dest) override;
+  std::expected<std::size_t, IoError> read_ready(std::span<std::uint8_t> dest) override;
   std::expected<std::size_t, IoError> write_some(std::span<const ByteView> parts) override;
   int fd() const override { return fd_; }
   std::size_t pending() const override { return 0; }

@@ -1,5 +1,6 @@
 """Type-checked, never run: every public name of orvik as a program uses it,
-and the simulator's fixture class (typed by its py.typed). mypy --strict must
+the simulator's fixture class and the TLS tunnel helper (each typed by its
+py.typed). mypy --strict must
 find nothing here (see check_interpreters.py)."""
 
 from __future__ import annotations
@@ -7,6 +8,7 @@ from __future__ import annotations
 from typing import List
 
 import orvik
+import orvik_tunnel
 from orvik_gateway_sim.scripted_gateway import ScriptedGateway
 
 EXPORTED: List[str] = [orvik.__version__, *orvik.__all__]
@@ -33,3 +35,13 @@ def tour(gateway: ScriptedGateway) -> List[str]:
         done: bool = again.is_logged_out() or client.is_logged_out()
     suppressed: bool = client.__exit__(None, None, None)
     return texts(methods[0], sessions[0], caps[0]) + [motd, str(done), str(suppressed)]
+
+
+def through_tunnel(gateway: ScriptedGateway) -> str:
+    try:
+        with orvik_tunnel.tunnel(gateway.host, gateway.port, ca_file="ca.pem", server_name="gateway.test",
+                                 io_timeout_ms=1000) as (host, port):
+            with orvik.Client(host, port) as client:
+                return client.system_motd()
+    except orvik_tunnel.TunnelError as refused:
+        return str(refused) + orvik_tunnel.find_orvik_session()

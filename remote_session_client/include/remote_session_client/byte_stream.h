@@ -39,6 +39,13 @@ class RSC_API ByteStream {
   // closing without it).
   virtual std::expected<std::size_t, IoError> read_some(std::span<std::uint8_t> dest) = 0;
 
+  // What has arrived, without waiting: as read_some, but with nothing to
+  // read yet it fails at once with the time-out's error (EAGAIN), and the
+  // stream stays usable. For a relay's poll loop: a TLS socket that polls
+  // readable may carry no application data (a session ticket), where
+  // read_some would wait out the io_timeout for some.
+  virtual std::expected<std::size_t, IoError> read_ready(std::span<std::uint8_t> dest) = 0;
+
   // Sends the parts in order, as one piece where the transport can (one
   // sendmsg, one TLS record), so that Nagle's algorithm does not hold the
   // last part back; returns how many bytes left, at least one.

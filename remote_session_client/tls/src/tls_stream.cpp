@@ -22,9 +22,19 @@ std::size_t TlsStream::pending() const {
 }
 
 std::expected<std::size_t, IoError> TlsStream::read_some(std::span<std::uint8_t> dest) {
+  return read_until(dest, io_deadline(io_timeout_));
+}
+
+// With the deadline now, OpenSSL takes in what the socket holds and waits
+// for nothing more.
+std::expected<std::size_t, IoError> TlsStream::read_ready(std::span<std::uint8_t> dest) {
+  return read_until(dest, IoClock::now());
+}
+
+std::expected<std::size_t, IoError> TlsStream::read_until(std::span<std::uint8_t> dest, IoClock::time_point deadline) {
   if (auto ok = usable(); !ok) return std::unexpected(std::move(ok.error()));
   std::size_t got = 0;
-  auto read = drive(session_.get(), fd(), io_deadline(io_timeout_),
+  auto read = drive(session_.get(), fd(), deadline,
                     [&] { return SSL_read_ex(session_.get(), dest.data(), dest.size(), &got); });
   if (read) return got;
   switch (read.error().code) {

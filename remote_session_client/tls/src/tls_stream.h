@@ -76,6 +76,7 @@ class TlsStream final : public ByteStream {
   ~TlsStream() override;
 
   std::expected<std::size_t, IoError> read_some(std::span<std::uint8_t> dest) override;
+  std::expected<std::size_t, IoError> read_ready(std::span<std::uint8_t> dest) override;
   std::expected<std::size_t, IoError> write_some(std::span<const ByteView> parts) override;
   int fd() const override { return socket_.fd(); }
   std::size_t pending() const override;
@@ -84,6 +85,8 @@ class TlsStream final : public ByteStream {
   // After a failure that leaves the session unusable (a fatal TLS error, a
   // write given up partway), every later call fails at once.
   std::expected<void, IoError> usable() const;
+  // read_some and read_ready: a read whose waits end at `deadline`.
+  std::expected<std::size_t, IoError> read_until(std::span<std::uint8_t> dest, IoClock::time_point deadline);
 
   Socket socket_;
   SslSession session_;  // declared after the socket: freed before it closes
