@@ -14,8 +14,6 @@ namespace {
 
 using Result = std::expected<void, UsageError>;
 
-std::uint64_t millis(const rsc::Duration& d) { return d.secs * 1000 + d.nanos / 1'000'000; }
-
 // The apply functions say what is wrong with a value; the parser puts the
 // option's name, or its variable's, in front.
 Result number(std::string_view value, std::uint64_t min, std::uint64_t max, std::uint64_t& out) {
@@ -283,12 +281,12 @@ Options::Options() {
   const rsc::ClientConfig library;
   host = library.host;
   port = library.port;
-  io_timeout_ms = millis(library.io_timeout);
-  connect_retry_interval_ms = millis(library.connect_retry_interval);
+  io_timeout_ms = library.io_timeout.whole_millis();
+  connect_retry_interval_ms = library.connect_retry_interval.whole_millis();
   // The Python Client's deadline, not the library's four minutes: a gateway
-  // that has not answered in 10 s is not coming up soon for an operator at a
+  // that has not answered in it is not coming up soon for an operator at a
   // prompt.
-  connect_deadline_ms = 10'000;
+  connect_deadline_ms = rsc::kInteractiveConnectDeadline.whole_millis();
 }
 
 std::span<const OptionSpec> option_table() { return kOptions; }
