@@ -93,6 +93,4 @@ const Transport& plain_transport() {
   return transport;
 }
 
-std::unique_ptr<ByteStream> borrow_socket(int fd) { return std::make_unique<SocketStream>(fd); }
-
 }  // namespace remote_session_client

@@ -71,10 +71,6 @@ class Transport {
 // in clear what was meant to be encrypted.
 const Transport& plain_transport();
 
-// The stream over a socket that is already connected, for the frame
-// functions that take a descriptor; the descriptor stays the caller's.
-std::unique_ptr<ByteStream> borrow_socket(int fd);
-
 // For ByteStream implementations: the instant `span` from now (saturating),
 // and a wait until `fd` is ready for poll's `events` or `deadline` passed
 // (then EAGAIN, the text of a socket's time-out). Signals resume the wait
