@@ -111,7 +111,7 @@ clean:
 	rm -rf build dist $(VENV)
 
 cpp-build: venv
-	$(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF $(PINNED_DEFINES) >/dev/null
+	$(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_BUILD_TLS=ON $(PINNED_DEFINES) >/dev/null
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 cpp-test: cpp-build
@@ -147,7 +147,7 @@ bench: install
 # The C++ tests once more, with AddressSanitizer and UndefinedBehaviorSanitizer.
 ASAN_BUILD := build/asan
 asan-build: venv
-	$(CMAKE) -S . -B $(ASAN_BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SANITIZE=ON \
+	$(CMAKE) -S . -B $(ASAN_BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SANITIZE=ON -DORVIK_BUILD_TLS=ON \
 	  $(PINNED_DEFINES) >/dev/null
 	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 
