@@ -70,7 +70,7 @@ pinned = $(or $(shell third_party/fetch.sh $(1)),$(error the pinned $(1) could n
 PINNED_DEFINES = -DORVIK_CAPNPROTO_SOURCE_DIR=$(call pinned,capnproto) \
   -DORVIK_UTF8PROC_SOURCE_DIR=$(call pinned,utf8proc) \
   -DORVIK_NLOHMANN_JSON_SOURCE_DIR=$(call pinned,nlohmann-json3)
-DEV_DEFINES = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON $(PINNED_DEFINES) \
+DEV_DEFINES = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON -DORVIK_BUILD_TLS=ON $(PINNED_DEFINES) \
   -DORVIK_CAPNP_TOOLS_DIR=$(or $(shell mkdir -p $(LOGS); JOBS=$(JOBS) release/capnp_tools.sh $(CMAKE) 2>> $(LOGS)/capnp_tools.log),$(error \
     building Cap'n Proto's schema compiler failed (log: $(LOGS)/capnp_tools.log)))
 

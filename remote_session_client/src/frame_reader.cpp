@@ -1,7 +1,6 @@
 // Reading frames: FrameReader, and read_frame as a reader that receives
 // nothing past the frame it returns.
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <utility>
 #include <variant>

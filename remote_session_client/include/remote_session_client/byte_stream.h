@@ -66,9 +66,9 @@ class RSC_API ByteStream {
 class RSC_API Transport {
  public:
   virtual ~Transport() = default;
-  // `target` is host:port as connect formats it. A failure of the Io
-  // variant (the peer closed, reset or stayed silent during a handshake) is
-  // retried like a refused connect; any other variant (Tls: a handshake
+  // `target` is host:port as connect formats it. An Io failure (the peer
+  // closed, reset or stayed silent during a handshake) fails this address
+  // like a refused connect, and is retried; a Tls failure (a handshake
   // refused on certificate or protocol grounds) ends connect at once.
   virtual std::expected<std::unique_ptr<ByteStream>, RemoteSessionClientError> open(
       Socket socket, const ClientConfig& config, const std::string& target) const = 0;
