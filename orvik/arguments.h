@@ -22,8 +22,8 @@ struct Signature {
   // Parameters that can only be passed by keyword. All are optional.
   std::span<const char* const> keyword_only = {};
 
-  std::size_t parameter_count() const { return positional.size() + keyword_only.size(); }
-  const char* parameter_name(std::size_t index) const {
+  constexpr std::size_t parameter_count() const { return positional.size() + keyword_only.size(); }
+  constexpr const char* parameter_name(std::size_t index) const {
     return index < positional.size() ? positional[index]
                                      : keyword_only[index - positional.size()];
   }

@@ -2,7 +2,9 @@
 // methods, library failures as RuntimeError.
 #include "client_type.h"
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -116,8 +118,23 @@ constexpr const char* kPasswordParameters[] = {"account_name", "password", "prof
 constexpr const char* kCapsetGetParameters[] = {"name", "expected_interface_id"};
 constexpr const char* kExitParameters[] = {"_exc_type", "_exc_value", "_traceback"};
 constexpr const char* kConstructorPositional[] = {"host", "port"};
-constexpr const char* kConstructorKeywordOnly[] = {"connect_deadline_ms", "io_timeout_ms",
-                                                   "connect_retry_interval_ms"};
+// The constructor's keyword-only parameters, each with its default and the
+// field it sets, in their order; the interactive defaults are the library's.
+struct DurationParameter {
+  const char* name;
+  rsc::Duration default_value;
+  rsc::Duration rsc::ClientConfig::*field;
+};
+constexpr DurationParameter kDurationParameters[] = {
+    {"connect_deadline_ms", rsc::kInteractiveConnectDeadline, &rsc::ClientConfig::connect_deadline},
+    {"io_timeout_ms", rsc::kDefaultIoTimeout, &rsc::ClientConfig::io_timeout},
+    {"connect_retry_interval_ms", rsc::kDefaultConnectRetryInterval, &rsc::ClientConfig::connect_retry_interval},
+};
+constexpr auto kConstructorKeywordOnly = [] {
+  std::array<const char*, std::size(kDurationParameters)> names{};
+  for (std::size_t i = 0; i < names.size(); ++i) names[i] = kDurationParameters[i].name;
+  return names;
+}();
 
 constexpr std::string_view kDefaultProfile = "operator";
 
@@ -126,7 +143,7 @@ const Signature kLoginGuest{"Client.login_guest()", kProfileOnly, 0};
 const Signature kLoginPassword{"Client.login_password()", kPasswordParameters, 2};
 const Signature kGetCapsetEntry{"Client.get_capset_entry()", kCapsetGetParameters, 2};
 const Signature kExit{"Client.__exit__()", kExitParameters, 0};
-const Signature kConstructor{"Client.__new__()", kConstructorPositional, 0, kConstructorKeywordOnly};
+constexpr Signature kConstructor{"Client.__new__()", kConstructorPositional, 0, kConstructorKeywordOnly};
 
 // A parameter that was not passed takes its default; one that was passed
 // must convert (None is not "absent").
@@ -293,7 +310,7 @@ PyMethodDef client_methods[] = {
 // Nothing is sent before all five arguments are converted; a failed connect
 // leaves no object behind.
 PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  std::array<PyObject*, 5> bound{};
+  std::array<PyObject*, std::size(kConstructorPositional) + std::size(kDurationParameters)> bound{};
   if (!bind_arguments(kConstructor, args, kwargs, bound)) return nullptr;
 
   rsc::ClientConfig config;
@@ -307,26 +324,15 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (!port) return nullptr;
     config.port = *port;
   }
-  // The constructor's own defaults; its 10 s connect deadline replaces the
-  // library's 240 s.
-  struct DurationParameter {
-    const char* parameter;
-    std::uint64_t default_ms;
-    rsc::Duration rsc::ClientConfig::*field;
-  };
-  constexpr DurationParameter durations[] = {
-      {"connect_deadline_ms", 10000, &rsc::ClientConfig::connect_deadline},
-      {"io_timeout_ms", 60000, &rsc::ClientConfig::io_timeout},
-      {"connect_retry_interval_ms", 100, &rsc::ClientConfig::connect_retry_interval},
-  };
-  for (std::size_t i = 0; i < std::size(durations); ++i) {
-    std::uint64_t ms = durations[i].default_ms;
-    if (PyObject* value = bound[2 + i]; value != nullptr) {
-      std::optional<std::uint64_t> converted = to_u64(value, durations[i].parameter);
-      if (!converted) return nullptr;
-      ms = *converted;
+  for (std::size_t i = 0; i < std::size(kDurationParameters); ++i) {
+    const DurationParameter& parameter = kDurationParameters[i];
+    rsc::Duration duration = parameter.default_value;
+    if (PyObject* value = bound[std::size(kConstructorPositional) + i]; value != nullptr) {
+      std::optional<std::uint64_t> ms = to_u64(value, parameter.name);
+      if (!ms) return nullptr;
+      duration = rsc::Duration::from_millis(*ms);
     }
-    config.*durations[i].field = rsc::Duration::from_millis(ms);
+    config.*parameter.field = duration;
   }
 
   auto connected = rsc::connect(std::move(config));
@@ -336,14 +342,49 @@ PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return new_embedded<ClientState>(type, std::move(*connected)).release_new_ref();
 }
 
+// The class's documentation; its first line is the text signature Python
+// shows, checked below against the parameters and their defaults.
+constexpr char kClientDoc[] =
+    "Client(host=..., port=2327, *, connect_deadline_ms=10000, io_timeout_ms=60000, "
+    "connect_retry_interval_ms=100)\n--\n\n"
+    "Host-side client for a running orvik remote session.\n\n"
+    "Construct it to connect the TCP transport, then authenticate with one of the\n"
+    "`login_*` methods before listing the CapSet or reading session metadata.";
+
+// Where `name=` stands in the signature line (npos if it does not), and the
+// number after it.
+constexpr std::size_t position_in_signature(std::string_view name) {
+  const std::string_view line = std::string_view(kClientDoc).substr(0, std::string_view(kClientDoc).find(')'));
+  for (std::size_t at = line.find(name); at != std::string_view::npos; at = line.find(name, at + 1)) {
+    const char before = line[at - 1];
+    if ((before == '(' || before == ' ') && line.substr(at + name.size(), 1) == "=") return at;
+  }
+  return std::string_view::npos;
+}
+constexpr std::uint64_t default_in_signature(std::string_view name) {
+  std::uint64_t value = 0;
+  for (std::size_t at = position_in_signature(name) + name.size() + 1;
+       kClientDoc[at] >= '0' && kClientDoc[at] <= '9'; ++at)
+    value = value * 10 + static_cast<std::uint64_t>(kClientDoc[at] - '0');
+  return value;
+}
+constexpr bool signature_names_the_parameters_in_order() {
+  std::size_t last = 0;
+  for (std::size_t i = 0; i < std::size(kConstructorPositional) + std::size(kConstructorKeywordOnly); ++i) {
+    const std::size_t at = position_in_signature(kConstructor.parameter_name(i));
+    if (at == std::string_view::npos || at < last) return false;
+    last = at;
+  }
+  return true;
+}
+static_assert(signature_names_the_parameters_in_order());
+static_assert(default_in_signature("port") == rsc::kDefaultPort);
+static_assert(std::ranges::all_of(kDurationParameters, [](const DurationParameter& parameter) {
+  return default_in_signature(parameter.name) == parameter.default_value.whole_millis();
+}));
+
 PyType_Slot client_slots[] = {
-    {Py_tp_doc,
-     const_cast<char*>(
-         "Client(host=..., port=2327, *, connect_deadline_ms=10000, io_timeout_ms=60000, "
-         "connect_retry_interval_ms=100)\n--\n\n"
-         "Host-side client for a running orvik remote session.\n\n"
-         "Construct it to connect the TCP transport, then authenticate with one of the\n"
-         "`login_*` methods before listing the CapSet or reading session metadata.")},
+    {Py_tp_doc, const_cast<char*>(kClientDoc)},
     {Py_tp_new, reinterpret_cast<void*>(construct)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_embedded<ClientState>)},
     {Py_tp_methods, client_methods},

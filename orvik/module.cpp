@@ -63,7 +63,7 @@ PyObject* new_module() {
 
   // One failure path: anything that fails drops the half-built module.
   PyRef module = PyRef::steal(PyModule_Create(&module_definition));
-  PyRef version = PyRef::steal(PyUnicode_FromString("0.1.4"));
+  PyRef version = PyRef::steal(PyUnicode_FromString(ORVIK_VERSION));
   if (!module || !add_to_module(module.get(), "__version__", version.get()) ||
       !add_type(module.get(), "Client", client_type()) ||
       !add_type(module.get(), "CapInfo", cap_info_type()) ||

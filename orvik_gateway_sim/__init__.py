@@ -20,4 +20,11 @@
 Importing the package needs no pycapnp; serving does.
 """
 
-__version__ = "0.1.4"
+from importlib.metadata import PackageNotFoundError, version
+
+# The simulator ships only inside the orvik distribution: its version is that
+# distribution's.
+try:
+    __version__ = version("orvik")
+except PackageNotFoundError:  # run from a checkout without orvik installed
+    __version__ = "unknown"

@@ -1,40 +1,36 @@
-# Sourced by the release scripts that build a dependency once per target into
-# the cache outside the checkout (ORVIK_CACHE, by default ~/.cache/orvik), so
-# that clean clones and CI on the same machine reuse it.
-#   target_digest TOOLCHAIN_DIR FLAGS FILE...   12 hex digits naming the build
-#   cached_build PREFIX BUILD                   prints PREFIX, built once
-cache=${ORVIK_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orvik}
-
-# The compiler's predefined macros name its version and the target's ABI;
-# the flags and the recipe files (the calling script and this one) complete
-# what decides the build, so a change of any of them builds it anew.
-target_digest() {
-  local toolchain=$1 flags=$2
-  shift 2
-  { echo "$flags"; "$toolchain/cc" -dM -E -x c /dev/null | sort; cat "$@" "${BASH_SOURCE[0]}"; } \
-    | sha256sum | cut -c1-12
-}
-
-# Runs BUILD WORK STAGE under PREFIX's lock unless PREFIX is complete. BUILD
-# configures for PREFIX, builds in WORK and installs into STAGE, which is then
-# published as PREFIX by one rename: a build that failed or was interrupted
-# leaves nothing that a later run mistakes for a finished one, and two runs
-# at once build it once. What BUILD says goes to stderr.
+# Sourced by the release scripts that build something once into the cache
+# outside the checkout (ORVIK_CACHE, by default ~/.cache/orvik), shared by
+# clean clones and CI on the same machine.
+#   cached_build LOCK PREFIX MARKER BUILD
+# Prints PREFIX once PREFIX/MARKER exists. Otherwise, holding LOCK (so that
+# builds running at once make it once), it calls the caller's function
+# BUILD WORK STAGE: build in the folder WORK, install into the folder STAGE.
+# STAGE is then renamed to PREFIX, so nobody ever sees a half-made PREFIX,
+# and WORK is removed. A failed BUILD leaves PREFIX absent.
 cached_build() {
-  local prefix=$1 build=$2
-  if [ ! -f "$prefix/.complete" ]; then
-    mkdir -p "$cache"
-    exec 9> "$prefix.lock"
+  local lock=$1 prefix=$2 marker=$3 build=$4
+  if [ -e "$prefix/$marker" ]; then echo "$prefix"; return 0; fi
+  mkdir -p "$(dirname "$prefix")"
+  (
+    exec 9> "$lock"
     flock 9
-    if [ ! -f "$prefix/.complete" ]; then
+    if [ ! -e "$prefix/$marker" ]; then
       rm -rf "$prefix" "$prefix.build" "$prefix.tmp"
-      mkdir -p "$prefix.build"
-      "$build" "$prefix.build" "$prefix.tmp" >&2
-      touch "$prefix.tmp/.complete"
+      "$build" "$prefix.build" "$prefix.tmp"
+      [ -e "$prefix.tmp/$marker" ] || { echo "cached_build: $build made no $marker" >&2; exit 1; }
       mv "$prefix.tmp" "$prefix"
       rm -rf "$prefix.build"
     fi
-    exec 9>&-
-  fi
+  ) || return 1
   echo "$prefix"
+}
+
+#   target_digest TOOLCHAIN_DIR FLAGS FILE...
+# Prints 12 hex digits that name one build for one zig target: the flags,
+# the compiler's predefined macros (its version and the target's ABI) and
+# the recipe FILEs, so that a change of any of them builds it anew.
+target_digest() {
+  local toolchain=$1 flags=$2
+  shift 2
+  { echo "$flags"; "$toolchain/cc" -dM -E -x c /dev/null | sort; cat "$@"; } | sha256sum | cut -c1-12
 }

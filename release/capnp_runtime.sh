@@ -17,23 +17,17 @@ source=$("$here/../third_party/fetch.sh" capnproto)
 tools=$("$here/capnp_tools.sh" "$cmake")
 version=$(sed -n 's/^set(VERSION \(.*\))$/\1/p' "$source/CMakeLists.txt")
 # The compiler's predefined macros name its version and the target's ABI.
-digest=$({ echo "$flags"; "$toolchain/c++" -dM -E -x c++ /dev/null | sort; cat "$here"/capnp_runtime/*; } \
+digest=$({ echo "$flags"; "$toolchain/c++" -dM -E -x c++ /dev/null | sort; cat "$here"/capnp_runtime/* "$here/../cmake/capnp_runtime.cmake"; } \
   | sha256sum | cut -c1-12)
 cache=${ORVIK_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orvik}
 prefix=$cache/capnp-$version-$target-$digest
-if [ -f "$prefix/lib/cmake/CapnProto/CapnProtoConfig.cmake" ]; then echo "$prefix"; exit 0; fi
+. "$here/cached_build.sh"
 
-exec 9> "$cache/.capnp-runtime.lock"
-flock 9
-if [ ! -f "$prefix/lib/cmake/CapnProto/CapnProtoConfig.cmake" ]; then
-  work=$prefix.build
-  rm -rf "$prefix" "$work"
-  "$cmake" -S "$here/capnp_runtime" -B "$work" -DCMAKE_TOOLCHAIN_FILE="$toolchain/toolchain.cmake" \
+build() {  # WORK STAGE
+  "$cmake" -S "$here/capnp_runtime" -B "$1" -DCMAKE_TOOLCHAIN_FILE="$toolchain/toolchain.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS="$flags" \
     -DCAPNP_SOURCE_DIR="$source" -DCAPNP_TOOLS_DIR="$tools" >&2
-  "$cmake" --build "$work" -j "${JOBS:-2}" >&2
-  "$cmake" --install "$work" --prefix "$prefix.tmp" >&2
-  mv "$prefix.tmp" "$prefix"
-  rm -rf "$work"
-fi
-echo "$prefix"
+  "$cmake" --build "$1" -j "${JOBS:-2}" >&2
+  "$cmake" --install "$1" --prefix "$2" >&2
+}
+cached_build "$cache/.capnp-runtime.lock" "$prefix" lib/cmake/CapnProto/CapnProtoConfig.cmake build

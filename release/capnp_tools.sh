@@ -13,22 +13,16 @@ source=$("$here/../third_party/fetch.sh" capnproto)
 version=$(sed -n 's/^set(VERSION \(.*\))$/\1/p' "$source/CMakeLists.txt")
 cache=${ORVIK_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orvik}
 prefix=$cache/capnp-$version-host-tools
-if [ -x "$prefix/bin/capnpc-c++" ]; then echo "$prefix"; exit 0; fi
+. "$here/cached_build.sh"
 
-exec 9> "$cache/.capnp-host-tools.lock"
-flock 9
-if [ ! -x "$prefix/bin/capnpc-c++" ]; then
-  work=$prefix.build
-  rm -rf "$prefix" "$work"
+build() {  # WORK STAGE
   # The compiler needs none of the optional parts (TLS, gzip, fibers).
-  "$cmake" -S "$source" -B "$work" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+  "$cmake" -S "$source" -B "$1" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DWITH_OPENSSL=OFF -DWITH_ZLIB=OFF -DWITH_FIBERS=OFF >&2
-  "$cmake" --build "$work" --target capnp_tool capnpc_cpp -j "${JOBS:-2}" >&2
-  mkdir -p "$prefix.tmp/bin"
-  cp "$work/src/capnp/capnp" "$work/src/capnp/capnpc-c++" "$prefix.tmp/bin/"
-  "$prefix.tmp/bin/capnp" --version | grep -qx "Cap'n Proto version $version" \
+  "$cmake" --build "$1" --target capnp_tool capnpc_cpp -j "${JOBS:-2}" >&2
+  mkdir -p "$2/bin"
+  cp "$1/src/capnp/capnp" "$1/src/capnp/capnpc-c++" "$2/bin/"
+  "$2/bin/capnp" --version | grep -qx "Cap'n Proto version $version" \
     || { echo "capnp_tools.sh: the built capnp is not version $version" >&2; exit 1; }
-  mv "$prefix.tmp" "$prefix"
-  rm -rf "$work"
-fi
-echo "$prefix"
+}
+cached_build "$cache/.capnp-host-tools.lock" "$prefix" bin/capnpc-c++ build

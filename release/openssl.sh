@@ -17,6 +17,7 @@ toolchain=$(cd "${2:?$usage}" && pwd)
 read -ra flags <<< "${3?$usage}"
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/cached_build.sh"
+cache=${ORVIK_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/orvik}
 source=$("$here/../third_party/fetch.sh" openssl)
 version=$(. "$source/VERSION.dat" && echo "$MAJOR.$MINOR.$PATCH")
 case $target in
@@ -27,20 +28,19 @@ esac
 options=(no-shared no-module no-dso no-engine no-legacy no-apps no-tests no-docs no-autoload-config
   no-dtls no-quic no-ssl3 no-srp no-srtp no-sctp no-comp no-cms no-ts)
 
+# Each step is chained: cached_build runs this where a failure does not stop
+# the shell by itself. The marker, the licence, is written last.
 build() {  # WORK STAGE
   local work=$1 stage=$2
-  (
-    cd "$work"
-    # /etc/ssl is where Debian keeps the trust store; the client names its
-    # trust itself, so this is only the library's last default.
-    "$source/Configure" "$platform" --prefix="$prefix" --libdir=lib --openssldir=/etc/ssl "${options[@]}" \
-      CC="$toolchain/cc" AR="$toolchain/ar" RANLIB="$toolchain/ranlib" "${flags[@]}"
-    make -j "${JOBS:-2}" build_libs
-    make install_dev DESTDIR="$work/destdir"
-  )
-  mv "$work/destdir$prefix" "$stage"
-  install -D -m 644 "$source/LICENSE.txt" "$stage/share/openssl/LICENSE.txt"
-}
+  # /etc/ssl is where Debian keeps the trust store; the client names its
+  # trust itself, so this is only the library's last default.
+  mkdir -p "$work" && (cd "$work" \
+    && "$source/Configure" "$platform" --prefix="$prefix" --libdir=lib --openssldir=/etc/ssl "${options[@]}" \
+         CC="$toolchain/cc" AR="$toolchain/ar" RANLIB="$toolchain/ranlib" "${flags[@]}" \
+    && make -j "${JOBS:-2}" build_libs && make install_dev DESTDIR="$work/destdir") \
+  && mv "$work/destdir$prefix" "$stage" \
+  && install -D -m 644 "$source/LICENSE.txt" "$stage/share/openssl/LICENSE.txt"
+} >&2
 
 prefix=$cache/openssl-$version-$target-$(target_digest "$toolchain" "${flags[*]} ${options[*]}" "$0")
-cached_build "$prefix" build
+cached_build "$prefix.lock" "$prefix" share/openssl/LICENSE.txt build

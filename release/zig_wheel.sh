@@ -48,6 +48,7 @@ define=(
   -C "cmake.define.CMAKE_CXX_FLAGS=$cflags"
   -C "cmake.define.CMAKE_SHARED_MODULE_LINKER_FLAGS=$ldflags"
   -C "cmake.define.CMAKE_EXE_LINKER_FLAGS=$ldflags"
+  -C "cmake.define.ORVIK_CAPNP_PACKAGE=ON"
   -C "cmake.define.CapnProto_DIR=$capnp/lib/cmake/CapnProto"
   -C "cmake.define.ORVIK_CAPNP_COMPILER=$capnp/bin/capnp"
   -C "cmake.define.ORVIK_CAPNP_HEADERS=$capnp/include"

@@ -2,7 +2,9 @@
 
 from __future__ import annotations
 
+import importlib.metadata
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -13,6 +15,7 @@ from pathlib import Path
 import pytest
 
 import orvik
+import orvik_gateway_sim
 
 VALUE_CLASSES = [orvik.AuthMethod, orvik.SessionInfo, orvik.CapInfo]
 ALL_CLASSES = [orvik.Client, *VALUE_CLASSES]
@@ -26,6 +29,17 @@ def test_module_attributes():
     assert orvik.__all__ == ["__version__", "Client", "CapInfo", "SessionInfo", "AuthMethod"]
     public = [name for name in vars(orvik) if not name.startswith("_")]
     assert sorted(public) == sorted(orvik.__all__[1:])
+
+
+def test_the_version_stands_once():
+    # CMakeLists.txt's project() is its one source: the distribution's
+    # metadata, the extension, orvik-session and the simulator take it from there.
+    source = (STUB_DIR.parent / "CMakeLists.txt").read_text()
+    version = re.search(r"^project\(orvik VERSION ([0-9.]+)", source, re.M).group(1)
+    tool = subprocess.run([str(Path(sys.executable).with_name("orvik-session")), "--version"],
+                          capture_output=True, text=True, timeout=30)
+    assert tool.stdout == f"orvik-session {version}\n"
+    assert orvik.__version__ == importlib.metadata.version("orvik") == orvik_gateway_sim.__version__ == version
 
 
 def test_the_extension_is_the_installed_one():

@@ -12,9 +12,11 @@
 #include <string_view>
 #include <vector>
 
+#include "remote_session_client/export.h"
+
 namespace remote_session_client {
 
-class CapsetListing {
+class RSC_API CapsetListing {
  public:
   // Room for `entries` entries whose names total `name_bytes` bytes.
   void reserve(std::size_t entries, std::size_t name_bytes);
@@ -31,8 +33,8 @@ class CapsetListing {
   // characters.
   std::size_t text_bytes() const { return text_bytes_; }
 
-  friend bool operator==(const CapsetListing& listing, const std::vector<std::string>& texts);
-  friend std::ostream& operator<<(std::ostream& out, const CapsetListing& listing);
+  friend RSC_API bool operator==(const CapsetListing& listing, const std::vector<std::string>& texts);
+  friend RSC_API std::ostream& operator<<(std::ostream& out, const CapsetListing& listing);
 
  private:
   struct Entry {

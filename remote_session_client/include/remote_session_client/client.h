@@ -14,6 +14,7 @@
 
 #include "remote_session_client/client_error.h"
 #include "remote_session_client/config.h"
+#include "remote_session_client/export.h"
 #include "remote_session_client/frame.h"
 #include "remote_session_client/records.h"
 #include "remote_session_client/request.h"
@@ -32,7 +33,7 @@ struct Transacted : DecodedResponse {
   std::string request_label;
 };
 
-class RemoteSessionClient {
+class RSC_API RemoteSessionClient {
  public:
   RemoteSessionClient(RemoteSessionClient&&) noexcept = default;
   RemoteSessionClient& operator=(RemoteSessionClient&&) noexcept = default;
@@ -75,7 +76,7 @@ class RemoteSessionClient {
   bool in_step() const { return requests_.at_boundary() && frames_.at_boundary(); }
 
  private:
-  friend std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
+  friend RSC_API std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
   RemoteSessionClient(ClientConfig config, Transcript transcript, Socket stream);
 
   // Records the accepted banner; the view is of the transcript's copy.
@@ -111,6 +112,6 @@ ClientResult<std::invoke_result_t<Read&, std::string_view>> RemoteSessionClient:
 // retries every connect_retry_interval until connect_deadline has passed, then
 // sets the socket's read and write time-outs. Only ever fails with
 // ConnectTimeout, which carries the last attempt's error text.
-std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
+RSC_API std::expected<RemoteSessionClient, RemoteSessionConnectError> connect(ClientConfig config);
 
 }  // namespace remote_session_client

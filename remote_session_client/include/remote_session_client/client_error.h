@@ -4,6 +4,7 @@
 #include <string>
 #include <variant>
 
+#include "remote_session_client/export.h"
 #include "remote_session_client/frame.h"
 #include "remote_session_client/io_error.h"
 #include "remote_session_client/protocol_error.h"
@@ -28,7 +29,7 @@ struct RemoteSessionClientError {
 
 // The one place each client error text is built; a wrapping variant shows
 // exactly the text of what it wraps.
-std::string to_string(const RemoteSessionClientError& error);
+RSC_API std::string to_string(const RemoteSessionClientError& error);
 
 // What a failed connect returns: the error (always ConnectTimeout) and the
 // transcript recorded up to the failure.

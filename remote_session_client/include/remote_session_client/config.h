@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "remote_session_client/export.h"
 #include "remote_session_client/records.h"
 
 namespace remote_session_client {
@@ -23,6 +24,8 @@ struct Duration {
     return Duration{ms / 1000, static_cast<std::uint32_t>((ms % 1000) * 1'000'000)};
   }
   static constexpr Duration from_secs(std::uint64_t s) { return Duration{s, 0}; }
+  // Exact for every duration from_millis makes.
+  constexpr std::uint64_t whole_millis() const { return secs * 1000 + nanos / 1'000'000; }
   constexpr bool is_zero() const { return secs == 0 && nanos == 0; }
   friend constexpr bool operator==(const Duration&, const Duration&) = default;
 };
@@ -39,17 +42,27 @@ inline constexpr std::string_view kDefaultPassword = "orvik";
 inline constexpr std::uint64_t kSessionInterfaceId = 0x80b87169c39aaf1cULL;
 inline constexpr std::uint64_t kSystemInfoInterfaceId = 0xfbbdc602980cb986ULL;
 
-AuthMode default_auth_mode();
+RSC_API AuthMode default_auth_mode();
+
+// The connection defaults, named once: ClientConfig's, and those the
+// interactive front ends (the Python Client and orvik-session) start from.
+// A person waits 10 s for a connection; a scripted run gets 240 s.
+inline constexpr std::string_view kDefaultHost = "127.0.0.1";
+inline constexpr std::uint16_t kDefaultPort = 2327;
+inline constexpr Duration kDefaultIoTimeout = Duration::from_secs(60);
+inline constexpr Duration kDefaultConnectDeadline = Duration::from_secs(240);
+inline constexpr Duration kInteractiveConnectDeadline = Duration::from_secs(10);
+inline constexpr Duration kDefaultConnectRetryInterval = Duration::from_millis(100);
 
 struct ClientConfig {
-  std::string host = "127.0.0.1";
-  std::uint16_t port = 2327;
+  std::string host{kDefaultHost};
+  std::uint16_t port = kDefaultPort;
   // Each connection try to one address, and the socket's read and write
   // time-out for the life of the connection.
-  Duration io_timeout = Duration::from_secs(60);
+  Duration io_timeout = kDefaultIoTimeout;
   // Overall budget of connect, from its start.
-  Duration connect_deadline = Duration::from_secs(240);
-  Duration connect_retry_interval = Duration::from_millis(100);
+  Duration connect_deadline = kDefaultConnectDeadline;
+  Duration connect_retry_interval = kDefaultConnectRetryInterval;
   // Largest response payload accepted: a 4-byte prefix could otherwise ask
   // us to allocate 4 GiB.
   std::size_t max_frame_len = 1'048'576;

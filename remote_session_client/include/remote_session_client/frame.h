@@ -11,6 +11,7 @@
 #include <variant>
 
 #include "remote_session_client/bytes.h"
+#include "remote_session_client/export.h"
 #include "remote_session_client/io_error.h"
 
 namespace remote_session_client {
@@ -25,19 +26,19 @@ struct FrameError {
 };
 
 // "frame I/O failed: ...", "empty Cap'n Proto frame is invalid", ...
-std::string to_string(const FrameError& error);
+RSC_API std::string to_string(const FrameError& error);
 
 // Writes one frame on a blocking, connected socket. The prefix and the payload
 // leave in one scatter-gather send (two iovecs), so Nagle's algorithm never
 // holds the payload back behind the peer's delayed ACK. EINTR is retried.
-std::expected<void, FrameError> write_frame(int fd, ByteView payload);
+RSC_API std::expected<void, FrameError> write_frame(int fd, ByteView payload);
 
 // Writes frames like write_frame, and tells where a failure left the peer's
 // stream. A write that fails after part of its frame went out leaves the
 // peer reading the bytes that follow as the rest of that frame, so no later
 // frame arrives whole. The writer reports this and refuses nothing: what to
 // do with such a stream is the caller's decision.
-class FrameWriter {
+class RSC_API FrameWriter {
  public:
   std::expected<void, FrameError> write(int fd, ByteView payload);
 
@@ -54,7 +55,7 @@ class FrameWriter {
 // Stateless: it receives exactly the frame's bytes and nothing past them.
 // A FrameReader whose receives stop at the frame's end, so both faces share
 // one implementation of the checks, their order and their errors.
-std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit);
+RSC_API std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit);
 
 // Reads frames like read_frame, but through one reusable buffer: a small
 // answer arrives in a single recv, and no buffer is allocated or zeroed per
@@ -62,7 +63,7 @@ std::expected<Bytes, FrameError> read_frame(int fd, std::size_t limit);
 // frames it returns and the errors it reports are exactly read_frame's on the
 // same stream: a refused prefix consumes its 4 bytes and nothing more, and a
 // failed receive loses the frame's bytes so far, as the stream would have.
-class FrameReader {
+class RSC_API FrameReader {
  public:
   // Kept between frames; 64 KiB holds every ordinary answer. A larger frame
   // gets a buffer of its own size (at most the limit plus 16 bytes), kept

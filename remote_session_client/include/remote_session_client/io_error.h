@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "remote_session_client/export.h"
+
 namespace remote_session_client {
 
 // An I/O error: either an operating-system error number, or one of the few
@@ -32,6 +34,6 @@ struct IoError {
   }
 };
 
-std::string to_string(const IoError& error);
+RSC_API std::string to_string(const IoError& error);
 
 }  // namespace remote_session_client

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "remote_session_client/bytes.h"
+#include "remote_session_client/export.h"
 #include "remote_session_client/protocol_error.h"
 #include "remote_session_client/request.h"
 #include "remote_session_client/response.h"
@@ -26,31 +27,31 @@ inline constexpr int kNestingLimit = 32;
 // The complete flat-serialised RemoteGatewayRequest (segment table, then the
 // segments). Fails for a refused adventure word and for every paperclips
 // request; nothing is produced then.
-std::expected<Bytes, ProtocolError> encode_request(std::uint32_t seq, const RequestKind& request);
+RSC_API std::expected<Bytes, ProtocolError> encode_request(std::uint32_t seq, const RequestKind& request);
 
 // encode_request into `out`, replacing its contents and reusing its storage,
 // for a caller that sends one request after another. On failure `out` holds
 // nothing.
-std::expected<void, ProtocolError> encode_request_into(std::uint32_t seq, const RequestKind& request,
+RSC_API std::expected<void, ProtocolError> encode_request_into(std::uint32_t seq, const RequestKind& request,
                                                        Bytes& out);
 
 // Decodes one response frame read in place from `payload` (copied first only
 // if it is not word-aligned). Fails on a sequence number other than
 // `expected_seq`, before the union is looked at. All or nothing.
-std::expected<DecodedResponse, ProtocolError> decode_response(std::uint32_t expected_seq,
+RSC_API std::expected<DecodedResponse, ProtocolError> decode_response(std::uint32_t expected_seq,
                                                               ByteView payload);
 
 // One line naming the request by its arm and showing its payload without
 // secrets ("passwordLogin profile=operator proof=<redacted>"). Never fails.
-std::string label(const RequestKind& request);
+RSC_API std::string label(const RequestKind& request);
 
 // Adventure words: 1 to 64 bytes of [A-Za-z0-9_-], no reserved marker;
 // returned in lower case.
-std::expected<std::string, AdventureItemError> normalize_adventure_token(std::string_view token);
+RSC_API std::expected<std::string, AdventureItemError> normalize_adventure_token(std::string_view token);
 
 // Paperclips commands: 1 to 4096 bytes of [A-Za-z0-9 ,-./:_], no reserved
 // marker; returned unchanged.
-std::expected<std::string, AdventureItemError> normalize_paperclips_command(std::string_view text);
+RSC_API std::expected<std::string, AdventureItemError> normalize_paperclips_command(std::string_view text);
 
 // The message every paperclips request is refused with.
 inline constexpr std::string_view kPaperclipsRefusal =

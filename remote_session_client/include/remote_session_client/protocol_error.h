@@ -8,6 +8,8 @@
 #include <string_view>
 #include <variant>
 
+#include "remote_session_client/export.h"
+
 namespace remote_session_client {
 
 // Why an adventure word or a paperclips command was refused.
@@ -19,7 +21,7 @@ enum class AdventureItemError : std::uint8_t {
 };
 
 // "must not be empty", "must be at most 64 bytes", ...
-std::string_view to_string(AdventureItemError error);
+RSC_API std::string_view to_string(AdventureItemError error);
 
 // Where UTF-8 validation stopped, by Unicode's maximal-subpart rule:
 // `valid_up_to` bytes are good; `error_len` is the length of the bad sequence,
@@ -43,6 +45,6 @@ struct ProtocolError {
 };
 
 // "Cap'n Proto protocol error: ...", "response seq 8 did not match request seq 7", ...
-std::string to_string(const ProtocolError& error);
+RSC_API std::string to_string(const ProtocolError& error);
 
 }  // namespace remote_session_client

@@ -3,9 +3,11 @@
 
 #include <utility>
 
+#include "remote_session_client/export.h"
+
 namespace remote_session_client {
 
-class Socket {
+class RSC_API Socket {
  public:
   Socket() = default;
   explicit Socket(int fd) : fd_(fd) {}

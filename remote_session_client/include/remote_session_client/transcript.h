@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "remote_session_client/capset_listing.h"
+#include "remote_session_client/export.h"
 #include "remote_session_client/records.h"
 
 namespace remote_session_client {
@@ -45,7 +46,7 @@ using TranscriptEvent = std::variant<
 // The events live in a ring of slots that grows to `capacity` once and is
 // then reused: a client recording three events per call does not allocate
 // and free container blocks as it goes.
-class Transcript {
+class RSC_API Transcript {
   // An event and its footprint, computed once when it is recorded.
   struct Slot {
     TranscriptEvent event;
@@ -159,10 +160,10 @@ class Transcript {
 // it shows (CapsetListing::text_bytes), about twice what it holds packed: the
 // budget then also bounds what a reader of the whole transcript gets back,
 // and keeps as many listings as when they were held as texts.
-std::size_t footprint(const TranscriptEvent& event);
+RSC_API std::size_t footprint(const TranscriptEvent& event);
 
 // The principal kind alone if it is exactly "guest" or the display name is
 // empty; otherwise kind, a colon and the display name ("human:console").
-std::string principal_label(const SessionInfoSummary& summary);
+RSC_API std::string principal_label(const SessionInfoSummary& summary);
 
 }  // namespace remote_session_client
