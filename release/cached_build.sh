@@ -25,12 +25,12 @@ cached_build() {
   echo "$prefix"
 }
 
-#   target_digest TOOLCHAIN_DIR FLAGS FILE...
-# Prints 12 hex digits that name one build for one zig target: the flags,
-# the compiler's predefined macros (its version and the target's ABI) and
-# the recipe FILEs, so that a change of any of them builds it anew.
+#   target_digest TOOLCHAIN_DIR RECIPE
+# Prints 12 hex digits that name one build for one zig target: the compiler's
+# predefined macros (its version and the target's ABI) and RECIPE, what
+# decides the build (its flags and options, and `declare -f build`, the build
+# function's text without its comments), so that a change of any of them
+# builds it anew and a change of a comment does not.
 target_digest() {
-  local toolchain=$1 flags=$2
-  shift 2
-  { echo "$flags"; "$toolchain/cc" -dM -E -x c /dev/null | sort; cat "$@"; } | sha256sum | cut -c1-12
+  { echo "$2"; "$1/cc" -dM -E -x c /dev/null | sort; } | sha256sum | cut -c1-12
 }

@@ -56,5 +56,5 @@ build() {  # WORK STAGE
 } >&2
 
 prefix=$cache/libedit-$(basename "$libedit" | cut -d- -f2-3)-ncurses-$(basename "$ncurses" | cut -d- -f2)-$target-$(
-  target_digest "$toolchain" "$flags $fallbacks" "$0")
+  target_digest "$toolchain" "$flags $fallbacks $(declare -f build)")
 cached_build "$prefix.lock" "$prefix" share/libedit/COPYING build

@@ -42,5 +42,5 @@ build() {  # WORK STAGE
   && install -D -m 644 "$source/LICENSE.txt" "$stage/share/openssl/LICENSE.txt"
 } >&2
 
-prefix=$cache/openssl-$version-$target-$(target_digest "$toolchain" "${flags[*]} ${options[*]}" "$0")
+prefix=$cache/openssl-$version-$target-$(target_digest "$toolchain" "$version ${flags[*]} ${options[*]} $(declare -f build)")
 cached_build "$prefix.lock" "$prefix" share/openssl/LICENSE.txt build

@@ -44,16 +44,16 @@ step "building orvik-session"
 PKG_CONFIG_LIBDIR=$libedit/lib/pkgconfig "$bin/cmake" -S "$root" -B "$work" -G "Unix Makefiles" \
   -DCMAKE_TOOLCHAIN_FILE="$toolchain/toolchain.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
-  -DORVIK_BUILD_TESTS=OFF -DORVIK_BUILD_PYTHON=OFF -DORVIK_INSTALL_LIBRARY=OFF -DORVIK_BUILD_SESSION_TOOL=ON \
+  -DBUILD_TESTING=OFF -DORVIK_BUILD_PYTHON=OFF -DORVIK_INSTALL_LIBRARY=OFF -DORVIK_BUILD_SESSION_TOOL=ON \
   -DORVIK_TARGET_PREFIXES="$openssl;$libedit" -DPKG_CONFIG_ARGN=--static \
   -DOPENSSL_ROOT_DIR="$openssl" -DOPENSSL_USE_STATIC_LIBS=ON \
-  -DCapnProto_DIR="$capnp/lib/cmake/CapnProto" -DORVIK_CAPNP_COMPILER="$capnp/bin/capnp" \
+  -DORVIK_CAPNP_PACKAGE=ON -DCapnProto_DIR="$capnp/lib/cmake/CapnProto" -DORVIK_CAPNP_COMPILER="$capnp/bin/capnp" \
   -DORVIK_CAPNP_HEADERS="$capnp/include" \
   -DORVIK_UTF8PROC_SOURCE_DIR="$utf8proc" -DORVIK_NLOHMANN_JSON_SOURCE_DIR="$json" >> "$log" 2>&1 \
   || fail "configuring orvik-session"
 "$bin/cmake" --build "$work" --target orvik-session -j "${JOBS:-2}" >> "$log" 2>&1 || fail "building orvik-session"
-session=$(find "$work" -name orvik-session -type f -perm -u+x | head -1)
-[ -n "$session" ] || fail "finding the built orvik-session"
+session=$work/orvik_session/orvik-session
+[ -x "$session" ] || fail "finding the built orvik-session"
 if "$bin/python" -c "import sys; from elftools.elf.elffile import ELFFile; \
 sys.exit(any(s['p_type'] == 'PT_INTERP' for s in ELFFile(open(sys.argv[1], 'rb')).iter_segments()))" "$session"; then :
 else fail "linking $session statically (it names a loader)"; fi

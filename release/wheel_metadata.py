@@ -6,7 +6,7 @@ finds the bundled OpenSSL. The pinned components and their sources come from
 third_party/pins (third_party/fetch.sh unpacks each); zig's libc++ and musl
 from the zig that builds the wheel.
 
-    python release/wheel_metadata.py VERSION ZIG_LIB_DIR OUT
+    python release/wheel_metadata.py ZIG_LIB_DIR OUT
 """
 
 from __future__ import annotations
@@ -91,7 +91,9 @@ def zig_components(zig_lib: str) -> List[tuple]:
 
 
 def main() -> int:
-    version, zig_lib, out = sys.argv[1:4]
+    zig_lib, out = sys.argv[1:3]
+    with open(os.path.join(ROOT, "CMakeLists.txt"), encoding="utf-8") as cmake:
+        version = re.search(r"project\(orvik VERSION ([0-9.]+)", cmake.read()).group(1)
     parts = []
     for pin in read_pins():
         upstream = PINNED[pin.source]
