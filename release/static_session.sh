@@ -45,6 +45,7 @@ PKG_CONFIG_LIBDIR=$libedit/lib/pkgconfig "$bin/cmake" -S "$root" -B "$work" -G "
   -DCMAKE_TOOLCHAIN_FILE="$toolchain/toolchain.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_C_FLAGS="$cflags" -DCMAKE_CXX_FLAGS="$cflags" -DCMAKE_EXE_LINKER_FLAGS="$ldflags" \
   -DBUILD_TESTING=OFF -DORVIK_BUILD_PYTHON=OFF -DORVIK_INSTALL_LIBRARY=OFF -DORVIK_BUILD_SESSION_TOOL=ON \
+  -DORVIK_BUILD_TLS=ON -DORVIK_SESSION_LIBEDIT=ON \
   -DORVIK_TARGET_PREFIXES="$openssl;$libedit" -DPKG_CONFIG_ARGN=--static \
   -DOPENSSL_ROOT_DIR="$openssl" -DOPENSSL_USE_STATIC_LIBS=ON \
   -DORVIK_CAPNP_PACKAGE=ON -DCapnProto_DIR="$capnp/lib/cmake/CapnProto" -DORVIK_CAPNP_COMPILER="$capnp/bin/capnp" \
