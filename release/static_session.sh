@@ -24,7 +24,7 @@ toolchain=$root/build/zig/$target
 # and the link drops every section nothing reaches.
 cflags="-O2 -g0 -flto=full -ffunction-sections -fdata-sections"
 c_library_flags="-O2 -g0 -ffunction-sections -fdata-sections"
-ldflags="-static -flto=full -Wl,--gc-sections -Wl,-O2 -s"
+ldflags="-static -flto=full -Wl,--gc-sections -s"
 
 step() { echo "$target: $*" >&2; echo "==== $*" >> "$log"; }
 fail() { tail -40 "$log" >&2; echo "$target: $* failed (log: $log)" >&2; exit 1; }
@@ -39,6 +39,10 @@ utf8proc=$("$root/third_party/fetch.sh" utf8proc 2>> "$log") || fail "fetching u
 json=$("$root/third_party/fetch.sh" nlohmann-json3 2>> "$log") || fail "fetching nlohmann-json"
 
 step "building orvik-session"
+# One build of a target's tree at a time.
+mkdir -p "$(dirname "$work")"
+exec 8> "$work.lock"
+flock 8
 # pkg-config sees the target's libedit alone, and with --static names what
 # its archive needs (ncurses) too.
 PKG_CONFIG_LIBDIR=$libedit/lib/pkgconfig "$bin/cmake" -S "$root" -B "$work" -G "Unix Makefiles" \
@@ -55,7 +59,7 @@ PKG_CONFIG_LIBDIR=$libedit/lib/pkgconfig "$bin/cmake" -S "$root" -B "$work" -G "
 "$bin/cmake" --build "$work" --target orvik-session -j "${JOBS:-2}" >> "$log" 2>&1 || fail "building orvik-session"
 session=$work/orvik_session/orvik-session
 [ -x "$session" ] || fail "finding the built orvik-session"
-if "$bin/python" -c "import sys; from elftools.elf.elffile import ELFFile; \
-sys.exit(any(s['p_type'] == 'PT_INTERP' for s in ELFFile(open(sys.argv[1], 'rb')).iter_segments()))" "$session"; then :
-else fail "linking $session statically (it names a loader)"; fi
+"$bin/python" -c "import sys; from elftools.elf.elffile import ELFFile; \
+sys.exit(any(s['p_type'] == 'PT_INTERP' for s in ELFFile(open(sys.argv[1], 'rb')).iter_segments()))" "$session" \
+  || fail "linking $session statically (it names a loader)"
 echo "$session"
