@@ -3,7 +3,7 @@ aarch64 one included, which this machine cannot load): its name, its size, the
 one extension and no shared library besides, built for its architecture,
 exporting PyInit_orvik alone, asking nothing of the system beyond glibc 2.17's
 own libraries (libc++ is linked in, so not even libstdc++ of the manylinux
-policy); its orvik-session a static executable of the same architecture; a
+policy), with no OpenSSL in it; its orvik-session a static executable of the same architecture; a
 CycloneDX SBOM in .dist-info/sboms naming exactly the pinned sources of
 third_party/pins (by Debian source, version and tarball checksum) and zig's
 libc++ and musl, each with a version, a licence and its licence file in
@@ -37,6 +37,7 @@ PINS = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.absp
 # Linked in from zig rather than from a pin.
 ZIG_COMPONENTS = {"libc++", "musl"}
 SBOM = "sboms/orvik.cdx.json"
+OPENSSL_MARK = b"OpenSSL internal error"
 
 
 def pinned() -> Dict[str, str]:
@@ -132,7 +133,11 @@ def wheel_problems(path: str) -> List[str]:
             problems.append(f"carries {sessions}, not one orvik-session")
         else:
             problems += session_problems(ELFFile(io.BytesIO(wheel.read(sessions[0]))), matched["arch"])
-        problems += elf_problems(ELFFile(io.BytesIO(wheel.read(libraries[0]))), matched["arch"])
+        extension = wheel.read(libraries[0])
+        problems += elf_problems(ELFFile(io.BytesIO(extension)), matched["arch"])
+        # TLS lives in orvik-session alone: libcrypto's own error text marks it.
+        if OPENSSL_MARK in extension:
+            problems.append("orvik.abi3.so carries OpenSSL")
     return problems
 
 
