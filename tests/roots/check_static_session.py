@@ -57,7 +57,7 @@ def in_empty(arch: str, binary: str) -> Tuple[List[str], str]:
     return ["chroot", folder, "/orvik-session"], folder
 
 
-# (architecture, where): one case each.
+# (architecture, where, how that root is entered): one session each.
 CASES: List[tuple] = [
     ("x86_64", "bullseye", in_bullseye),
     ("aarch64", "bullseye", in_bullseye),
