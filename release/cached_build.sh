@@ -24,3 +24,13 @@ cached_build() {
   ) || return 1
   echo "$prefix"
 }
+
+#   target_digest TOOLCHAIN_DIR RECIPE
+# Prints 12 hex digits that name one build for one zig target: the compiler's
+# predefined macros (its version and the target's ABI) and RECIPE, what
+# decides the build (its flags and options, and `declare -f build`, the build
+# function's text without its comments), so that a change of any of them
+# builds it anew and a change of a comment does not.
+target_digest() {
+  { echo "$2"; "$1/cc" -dM -E -x c /dev/null | sort; } | sha256sum | cut -c1-12
+}

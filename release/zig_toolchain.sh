@@ -34,8 +34,10 @@ set(CMAKE_CXX_COMPILER \${CMAKE_CURRENT_LIST_DIR}/c++)
 set(CMAKE_AR \${CMAKE_CURRENT_LIST_DIR}/ar CACHE FILEPATH "zig ar")
 set(CMAKE_RANLIB \${CMAKE_CURRENT_LIST_DIR}/ranlib CACHE FILEPATH "zig ranlib")
 # Nothing of the host's own libraries or headers may slip into the build:
-# everything it links is named to it explicitly.
-set(CMAKE_FIND_ROOT_PATH \${CMAKE_CURRENT_LIST_DIR}/no-sysroot)
+# everything it links is named to it explicitly, or lies in one of the
+# prefixes built for this target (ORVIK_TARGET_PREFIXES, a list).
+set(CMAKE_FIND_ROOT_PATH \${CMAKE_CURRENT_LIST_DIR}/no-sysroot \${ORVIK_TARGET_PREFIXES})
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES ORVIK_TARGET_PREFIXES)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

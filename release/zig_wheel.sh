@@ -40,6 +40,15 @@ capnp=$("$here/capnp_runtime.sh" "$target" "$toolchain" "$bin/cmake" "$cflags" 2
 utf8proc=$("$root/third_party/fetch.sh" utf8proc 2>> "$log") || fail "fetching utf8proc"
 json=$("$root/third_party/fetch.sh" nlohmann-json3 2>> "$log") || fail "fetching nlohmann-json"
 
+# The wheel's orvik-session is the static one of its architecture: it needs
+# nothing of the target's glibc, so the wheel stays manylinux_2_17, and
+# OpenSSL and libedit are built for the musl targets alone.
+session=$("$here/static_session.sh" "$arch-linux-musl" "$py" "$log") || exit 1
+step "the licences and the SBOM of what the extension and orvik-session link in"
+rm -rf "$work/metadata"
+"$py" "$here/wheel_metadata.py" "$(dirname "$zig")/lib" "$work/metadata" >> "$log" 2>&1 \
+  || fail "writing the licences and the SBOM"
+
 step "building the extension with pip wheel (zig builds libc++ once into its own cache: the first time 1-2 minutes more)"
 rm -rf "$work/orvik-"*.whl
 define=(
@@ -56,6 +65,8 @@ define=(
   -C "cmake.define.Python3_INCLUDE_DIR=$headers"
   -C "cmake.define.ORVIK_UTF8PROC_SOURCE_DIR=$utf8proc"
   -C "cmake.define.ORVIK_NLOHMANN_JSON_SOURCE_DIR=$json"
+  -C "cmake.define.ORVIK_SESSION_EXECUTABLE=$session"
+  -C "cmake.define.ORVIK_WHEEL_METADATA=$work/metadata"
 )
 # The wheel's platform tag names the target, not the host. pip builds in an
 # isolated environment, into which scikit-build-core would fetch cmake and

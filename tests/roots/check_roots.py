@@ -55,7 +55,7 @@ def script(name: str, *args: str, timeout: float) -> str:
         raise Skipped(done.stdout.strip().removeprefix("skipped: "))
     if done.returncode != 0:
         raise RuntimeError(f"{name} {' '.join(args)} failed with status {done.returncode}: {done.stdout.strip()}")
-    return done.stdout.strip().splitlines()[-1]
+    return (done.stdout.strip().splitlines() or [""])[-1]
 
 
 def wheel_for(dist: str, machine: str) -> str:

@@ -47,7 +47,10 @@ PROBE_REFUSAL = (
 def foreign_libraries(binary: str = orvik.__file__) -> list:
     """The libraries a binary of the wheel resolves outside the wheel and the policy."""
     inside = os.path.dirname(os.path.abspath(orvik.__file__))
-    ldd = subprocess.run(["ldd", binary], capture_output=True, text=True, check=True, timeout=30)
+    ldd = subprocess.run(["ldd", binary], capture_output=True, text=True, timeout=30)
+    if "not a dynamic executable" in ldd.stdout + ldd.stderr:
+        return []  # a static executable (the release wheels' orvik-session) loads nothing
+    ldd.check_returncode()
     foreign = []
     for line in ldd.stdout.splitlines():
         name, _, where = line.strip().partition(" => ")
