@@ -11,7 +11,10 @@ cached_build() {
   local lock=$1 prefix=$2 marker=$3 build=$4
   if [ -e "$prefix/$marker" ]; then echo "$prefix"; return 0; fi
   mkdir -p "$(dirname "$prefix")"
+  # Not in an `||` or `if`: there bash would ignore set -e in BUILD too, and a
+  # step that failed would go unnoticed unless it was the last.
   (
+    set -e
     exec 9> "$lock"
     flock 9
     if [ ! -e "$prefix/$marker" ]; then
@@ -21,7 +24,9 @@ cached_build() {
       mv "$prefix.tmp" "$prefix"
       rm -rf "$prefix.build"
     fi
-  ) || return 1
+  )
+  local status=$?
+  [ "$status" -eq 0 ] || return "$status"
   echo "$prefix"
 }
 

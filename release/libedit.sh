@@ -25,8 +25,7 @@ libedit=$("$here/../third_party/fetch.sh" libedit)
 fallbacks=xterm,xterm-256color,screen,screen-256color,tmux,tmux-256color,linux,vt100,vt220,ansi,dumb
 host_triple=${target%%.*}
 
-# Each step is chained: cached_build runs this where a failure does not stop
-# the shell by itself. The marker, libedit's licence, is written last.
+# The marker, libedit's licence, is written last.
 # Cross-compiling, libedit's configure cannot run malloc(0) and would swap in
 # a replacement that nothing defines; musl's is sound. musl's wchar_t holds
 # ISO 10646 characters, which it states in <stdc-predef.h>, a header gcc

@@ -28,8 +28,7 @@ esac
 options=(no-shared no-module no-dso no-engine no-legacy no-apps no-tests no-docs no-autoload-config
   no-dtls no-quic no-ssl3 no-srp no-srtp no-sctp no-comp no-cms no-ts)
 
-# Each step is chained: cached_build runs this where a failure does not stop
-# the shell by itself. The marker, the licence, is written last.
+# The marker, the licence, is written last.
 build() {  # WORK STAGE
   local work=$1 stage=$2
   # /etc/ssl is where Debian keeps the trust store; the client names its
