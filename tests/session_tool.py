@@ -8,9 +8,11 @@ has line editing)."""
 from __future__ import annotations
 
 import os
+import shlex
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 import uuid
 from pathlib import Path
@@ -52,8 +54,14 @@ class Terminal:
             pytest.fail("tmux is needed (make deps installs it)")
         self.socket = f"orvik-session-test-{uuid.uuid4().hex[:8]}"
         exports = " ".join(f"{k}={v}" for k, v in (env or {}).items())
+        # tmux does not always learn a pane's exit status (it can mark the
+        # pane dead and never report the status), so a shell writes it to a
+        # file. Its trap outlives a Ctrl-C meant for the command, and is reset
+        # to the default in the command itself.
+        self.status_file = Path(tempfile.mkdtemp()) / "status"
+        wrapped = f"trap : INT; env {exports} {command}; echo $? > {self.status_file}"
         self.tmux("new-session", "-d", "-s", "tool", "-x", "120", "-y", "40",
-                  f"exec env {exports} {command}" if exports else f"exec {command}", ";",
+                  f"exec sh -c {shlex.quote(wrapped)}", ";",
                   "set-option", "-t", "tool", "remain-on-exit", "on")
 
     def tmux(self, *args: str) -> str:
@@ -77,12 +85,12 @@ class Terminal:
 
     def exit_status(self) -> str:
         """Once the command has ended, its exit status."""
-        pane = lambda field: self.tmux("display-message", "-p", "-t", "tool", f"#{{{field}}}").strip()
-        self.until(lambda: pane("pane_dead") == "1")
-        return pane("pane_dead_status")
+        self.until(lambda: self.status_file.is_file() and self.status_file.read_text().endswith("\n"))
+        return self.status_file.read_text().strip()
 
     def close(self) -> None:
         subprocess.run(["tmux", "-L", self.socket, "kill-server"], capture_output=True, timeout=10)
+        shutil.rmtree(self.status_file.parent, ignore_errors=True)
 
 
 def tool_command(*args: Sequence[str]) -> str:

@@ -9,8 +9,8 @@ namespace {
 // glibc's GNU strerror_r returns the message, which may or may not live in
 // buf; the POSIX one (musl's, in the static orvik-session) writes it into
 // buf and returns 0, or an error number when buf cannot hold it all.
-const char* strerror_r_text(const char* returned, const char*) { return returned; }
-const char* strerror_r_text(int returned, const char* buf) { return returned == 0 || *buf ? buf : "Unknown error"; }
+[[maybe_unused]] const char* strerror_r_text(const char* returned, const char*) { return returned; }
+[[maybe_unused]] const char* strerror_r_text(int returned, const char* buf) { return returned == 0 || *buf ? buf : "Unknown error"; }
 
 // The system's message for an error number, without the locale's help.
 std::string os_message(int errnum) {

@@ -5,8 +5,6 @@
 // child releasing its copy closes its own descriptor and says nothing.
 #pragma once
 
-#include <sys/types.h>
-
 #include "remote_session_client/export.h"
 
 namespace remote_session_client {
@@ -18,7 +16,7 @@ class RSC_API OwnerProcess {
   bool is_current() const;
 
  private:
-  pid_t pid_ = 0;
+  int pid_ = 0;  // a pid_t, which is an int on every Linux target
 };
 
 }  // namespace remote_session_client
